@@ -1,0 +1,67 @@
+// Loads a model file, runs a test signal through it in blocks and reports what it did.
+//   kep_run_model MODEL_FILE [SECONDS] [BLOCK]
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <vector>
+
+#include "core/get_dsp.h"
+#include "core/model_file.h"
+
+int main(int argc, char** argv)
+{
+    if (argc < 2)
+    {
+        std::fprintf(stderr, "usage: %s MODEL_FILE [SECONDS] [BLOCK]\n", argv[0]);
+        return 2;
+    }
+    const double seconds = argc > 2 ? std::atof(argv[2]) : 2.0;
+    const int block = argc > 3 ? std::atoi(argv[3]) : 256;
+    const int rate = 48000;
+    try
+    {
+        const auto load_start = std::chrono::steady_clock::now();
+        kep::dspData data = kep::read_config_file(argv[1]);
+        const std::string architecture = data.architecture;
+        const size_t weight_count = data.weights.size();
+        std::unique_ptr<kep::DSP> model = kep::get_dsp(data);
+        const double load_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - load_start).count();
+
+        const long total = static_cast<long>(seconds * rate);
+        std::vector<float> input(static_cast<size_t>(total)), output(static_cast<size_t>(total));
+        for (long i = 0; i < total; i++)
+            input[static_cast<size_t>(i)] = 0.5f * std::sin(2.0f * 3.14159265f * 110.0f * static_cast<float>(i) / rate);
+
+        const auto start = std::chrono::steady_clock::now();
+        for (long pos = 0; pos < total; pos += block)
+        {
+            const int n = static_cast<int>(std::min<long>(block, total - pos));
+            model->process(input.data() + pos, output.data() + pos, n);
+        }
+        const double run_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+
+        double sum = 0.0, peak = 0.0;
+        bool finite = true;
+        for (float y : output)
+        {
+            finite = finite && std::isfinite(y);
+            sum += static_cast<double>(y) * y;
+            peak = std::max(peak, static_cast<double>(std::fabs(y)));
+        }
+        const double rms = total > 0 ? std::sqrt(sum / static_cast<double>(total)) : 0.0;
+        std::printf("model: %s (%s, %zu weights, loudness %s%.2f)\n", argv[1], architecture.c_str(), weight_count,
+                    model->has_loudness ? "" : "absent ", model->loudness);
+        std::printf("load + warm-up: %.3f ms\n", load_seconds * 1e3);
+        std::printf("processed %ld samples in blocks of %d: rms %.6f, peak %.6f, %s\n", total, block, rms, peak,
+                    finite ? "all finite" : "NON-FINITE OUTPUT");
+        std::printf("real-time factor: %.1fx\n", run_seconds > 0 ? seconds / run_seconds : 0.0);
+        return finite ? 0 : 1;
+    }
+    catch (const std::exception& e)
+    {
+        std::fprintf(stderr, "failed to load or run the model: %s\n", e.what());
+        return 1;
+    }
+}

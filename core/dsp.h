@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace kep
+{
+
+// Base of every neural model: turns a block of mono samples into as many output samples.
+// Models are built and warmed up on a loading thread, then run on the audio thread only.
+class DSP
+{
+public:
+    explicit DSP(double expected_sample_rate);
+    virtual ~DSP() = default;
+
+    // Runs the model on PrewarmSamples() samples of silence, in chunks of max_buffer_size.
+    virtual void prewarm();
+    // input and output are distinct arrays of num_frames samples. The base copies input to output.
+    virtual void process(float* input, float* output, int num_frames);
+    // Records the host's rate and block size; clears no state.
+    virtual void Reset(double sample_rate, int max_buffer_size);
+    virtual int PrewarmSamples() { return 0; }
+
+    bool has_loudness = false;
+    double loudness = 0.0;
+    double expected_sample_rate;
+    bool has_host_sample_rate = false;
+    double host_sample_rate = -1.0;
+    int32_t max_buffer_size = 512;
+    bool has_input_level = false;
+    float input_level_dbu = 0.0f;
+    bool has_output_level = false;
+    float output_level_dbu = 0.0f;
+};
+
+// A model that looks back over a fixed number of past input samples. Keeps a growing input
+// history (32 blocks' worth) and rewinds it to the front when it runs out of room.
+class Buffer : public DSP
+{
+public:
+    // Throws std::runtime_error for a negative receptive field (nothing is allocated then).
+    Buffer(int receptive_field, double expected_sample_rate);
+
+    // Appends the block to the history; grows (and clears) or rewinds it first when needed.
+    // Does not advance input_buffer_offset: the subclass's process does that last.
+    virtual void _update_buffers_(float* input, int num_frames);
+    virtual void _rewind_buffers_();
+
+    int32_t receptive_field;
+    int64_t input_buffer_offset;
+    std::vector<float> input_buffer;
+};
+
+} // namespace kep

@@ -1,0 +1,177 @@
+#include <stdexcept>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "core/model_file.h"
+#include "test_support.h"
+
+using nlohmann::json;
+using testing_support::TempDir;
+
+namespace
+{
+
+const std::string unsupported_tail =
+    ". Try either converting the model to a more recent version, or update your version of the KEP plugin.";
+
+// Runs f and returns the message of the exception of type E that it must throw.
+template <typename E, typename F> std::string message_of(F&& f)
+{
+    try
+    {
+        f();
+    }
+    catch (const E& e)
+    {
+        return e.what();
+    }
+    catch (const std::exception& e)
+    {
+        ADD_FAILURE() << "unexpected exception type: " << e.what();
+        return {};
+    }
+    ADD_FAILURE() << "no exception";
+    return {};
+}
+
+bool ends_with(const std::string& text, const std::string& tail)
+{
+    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+json linear_file()
+{
+    return json{{"version", "0.5.2"},
+                {"architecture", "Linear"},
+                {"config", {{"receptive_field", 2}, {"bias", false}}},
+                {"weights", {0.5, 0.25}},
+                {"metadata", {{"loudness", -20.0}}},
+                {"sample_rate", 48000}};
+}
+
+} // namespace
+
+TEST(VersionCheck, AcceptsAnyPatchOfVersionZeroFive)
+{
+    for (const char* version : {"0.5.0", "0.5.7", "0.5.12", "0.5.1.2", "0.5.3beta", " 0.5.1", "0.5.1\nrest"})
+        EXPECT_NO_THROW(kep::verify_config_version(version)) << version;
+}
+
+TEST(VersionCheck, RefusesMalformedVersionsWithTheirMessages)
+{
+    for (const std::string version : {"0.5", "a.b.c", "", "0..1", "0.5."})
+        EXPECT_EQ(message_of<std::invalid_argument>([&] { kep::verify_config_version(version); }),
+                  "Invalid version string: " + version);
+
+    EXPECT_EQ(message_of<std::out_of_range>([] { kep::verify_config_version("0.99999999999.1"); }),
+              "Version string out of range: 0.99999999999.1");
+    EXPECT_EQ(message_of<std::invalid_argument>([] { kep::verify_config_version("0.5.-1"); }),
+              "Negative version component: 0.5.-1");
+    // The conversions run in order: an invalid first field wins over a later out-of-range one.
+    EXPECT_EQ(message_of<std::invalid_argument>([] { kep::verify_config_version("x.99999999999.1"); }),
+              "Invalid version string: x.99999999999.1");
+
+    for (const std::string version : {"0.6.0", "1.0.0", "0.4.9", "1.5.0"})
+        EXPECT_EQ(message_of<std::runtime_error>([&] { kep::verify_config_version(version); }),
+                  "Model config is an unsupported version " + version + unsupported_tail);
+}
+
+TEST(ModelFileReader, ReadsEveryFieldOfAWellFormedFile)
+{
+    TempDir dir;
+    const kep::dspData data = kep::read_config_file(dir.write_json("model.kep", linear_file()));
+    EXPECT_EQ(data.version, "0.5.2");
+    EXPECT_EQ(data.architecture, "Linear");
+    EXPECT_EQ(data.config, (json{{"receptive_field", 2}, {"bias", false}}));
+    EXPECT_EQ(data.metadata, (json{{"loudness", -20.0}}));
+    EXPECT_EQ(data.weights, (std::vector<float>{0.5f, 0.25f}));
+    EXPECT_DOUBLE_EQ(data.expected_sample_rate, 48000.0);
+}
+
+TEST(ModelFileReader, OptionalPartsAndLenientForms)
+{
+    TempDir dir;
+    json file = linear_file();
+    file.erase("sample_rate");
+    file.erase("metadata");
+    file.erase("config");
+    file["weights"] = json::array({true, false, 1, 2.5});
+    kep::dspData data = kep::read_config_file(dir.write_json("a.kep", file));
+    EXPECT_DOUBLE_EQ(data.expected_sample_rate, -1.0);
+    EXPECT_TRUE(data.metadata.is_null());
+    EXPECT_TRUE(data.config.is_null());
+    EXPECT_EQ(data.weights, (std::vector<float>{1.0f, 0.0f, 1.0f, 2.5f}));
+
+    file["weights"] = json::array();
+    EXPECT_TRUE(kep::read_config_file(dir.write_json("b.kep", file)).weights.empty());
+
+    // Stray text after the document is not examined.
+    data = kep::read_config_file(dir.write("c.kep", linear_file().dump() + "}} trailing garbage"));
+    EXPECT_EQ(data.architecture, "Linear");
+}
+
+TEST(ModelFileReader, FailureTable)
+{
+    TempDir dir;
+    auto read = [&](const std::string& text) { return kep::read_config_file(dir.write("m.kep", text)); };
+    auto read_json = [&](json file) { return kep::read_config_file(dir.write_json("m.kep", file)); };
+
+    EXPECT_EQ(message_of<std::runtime_error>([&] { kep::read_config_file((dir.path() / "none.kep").string()); }),
+              "Config file doesn't exist!\n");
+    EXPECT_THROW(read(""), json::parse_error);
+    EXPECT_THROW(read("{\"version\": "), json::parse_error);
+    EXPECT_THROW(read("not json"), json::parse_error);
+
+    const std::string top_array = message_of<json::type_error>([&] { read("[1, 2]"); });
+    EXPECT_TRUE(ends_with(top_array, "cannot use operator[] with a string argument with array")) << top_array;
+
+    json file = linear_file();
+    file.erase("version");
+    EXPECT_TRUE(ends_with(message_of<json::type_error>([&] { read_json(file); }), "type must be string, but is null"));
+    file["version"] = 0.5;
+    EXPECT_TRUE(ends_with(message_of<json::type_error>([&] { read_json(file); }), "type must be string, but is number"));
+
+    file = linear_file();
+    file["version"] = "0.6.0";
+    EXPECT_EQ(message_of<std::runtime_error>([&] { read_json(file); }),
+              "Model config is an unsupported version 0.6.0" + unsupported_tail);
+
+    file = linear_file();
+    file.erase("weights");
+    EXPECT_EQ(message_of<std::runtime_error>([&] { read_json(file); }), "Corrupted model file is missing weights.");
+    file["weights"] = {{"a", 1}};
+    EXPECT_TRUE(ends_with(message_of<json::type_error>([&] { read_json(file); }), "type must be array, but is object"));
+    file["weights"] = {1.0, "2"};
+    EXPECT_TRUE(ends_with(message_of<json::type_error>([&] { read_json(file); }), "type must be number, but is string"));
+
+    file = linear_file();
+    file.erase("architecture");
+    EXPECT_TRUE(ends_with(message_of<json::type_error>([&] { read_json(file); }), "type must be string, but is null"));
+
+    for (const json& rate : {json(nullptr), json(true), json("48000"), json::array(), json::object()})
+    {
+        file = linear_file();
+        file["sample_rate"] = rate;
+        EXPECT_TRUE(ends_with(message_of<json::type_error>([&] { read_json(file); }),
+                              std::string("type must be number, but is ") + rate.type_name()))
+            << rate.dump();
+    }
+}
+
+TEST(ModelFileReader, ReportsTheFirstFaultInCheckOrder)
+{
+    TempDir dir;
+    // Bad version, no weights and no architecture: the version is reported.
+    json file = {{"version", "1.0.0"}};
+    EXPECT_EQ(message_of<std::runtime_error>([&] { kep::read_config_file(dir.write_json("m.kep", file)); }),
+              "Model config is an unsupported version 1.0.0" + unsupported_tail);
+    // Missing weights and a bad sample rate: the weights are reported.
+    file = {{"version", "0.5.0"}, {"sample_rate", "x"}};
+    EXPECT_EQ(message_of<std::runtime_error>([&] { kep::read_config_file(dir.write_json("m.kep", file)); }),
+              "Corrupted model file is missing weights.");
+    // Missing architecture and a bad sample rate: the architecture is reported.
+    file = {{"version", "0.5.0"}, {"weights", json::array()}, {"sample_rate", "x"}};
+    EXPECT_TRUE(ends_with(message_of<json::type_error>([&] { kep::read_config_file(dir.write_json("m.kep", file)); }),
+                          "type must be string, but is null"));
+}

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+namespace testing_support
+{
+
+// A fresh folder under the system's temporary folder, removed with everything in it.
+class TempDir
+{
+public:
+    TempDir()
+    {
+        static std::atomic<int> counter{0};
+        std::random_device device;
+        path_ = std::filesystem::temp_directory_path()
+                / ("ferrowick-test-" + std::to_string(device()) + "-" + std::to_string(counter++));
+        std::filesystem::create_directories(path_);
+    }
+    ~TempDir()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+
+    // Writes text to name inside the folder and returns the full path.
+    std::string write(const std::string& name, const std::string& text) const
+    {
+        const auto file = path_ / name;
+        std::filesystem::create_directories(file.parent_path());
+        std::ofstream out(file, std::ios::binary);
+        out << text;
+        return file.string();
+    }
+
+    std::string write_json(const std::string& name, const nlohmann::json& value) const
+    {
+        return write(name, value.dump());
+    }
+
+private:
+    std::filesystem::path path_;
+};
+
+} // namespace testing_support
