@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <limits>
 #include <stdexcept>
 
 namespace kep
@@ -43,7 +42,9 @@ int checked_receptive_field(int channels, const std::vector<int>& dilations, boo
             throw std::runtime_error("Invalid ConvNet: a dilation must not be negative (got " + std::to_string(d)
                                      + ")");
         dilation_sum += d;
-        if (dilation_sum >= std::numeric_limits<int32_t>::max())
+        // The warm-up runs 1 + the sum of the dilations samples, counted in 32 bits; far below
+        // that, a warm-up of more than 2^30 samples would take hours.
+        if (dilation_sum >= (int64_t{1} << 30))
             throw std::runtime_error("Invalid ConvNet: the dilations are too large");
     }
     if (activations::Activation::get_activation(activation) == nullptr)

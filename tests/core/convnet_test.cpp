@@ -326,6 +326,7 @@ TEST(ConvNetRefusals, MalformedConfigsAreRefusedAtLoad)
     refuses(config(2, false, {1, -2}), "dilation must not be negative");
     refuses(config(-2, false, {1, 2}), "\"channels\" must not be negative");
     refuses(config(1, false, {2000000000, 2000000000}), "dilations are too large");
+    refuses(config(0, false, std::vector<int>(1100, 1000000)), "dilations are too large");
     // Absurd sizes fail the 64-bit weight count before anything is sized.
     EXPECT_EQ(load_error(record("ConvNet", config(2147483647, true, {1, 2, 3}), weights)), count_message);
     EXPECT_EQ(load_error(record("ConvNet", config(65536, false, std::vector<int>(100000, 1)), weights)),

@@ -269,6 +269,7 @@ TEST(LstmRefusals, MalformedConfigsAreRefusedAtLoad)
     refuses(config(1, 0, 2), "\"input_size\" must be 1");
     refuses(config(1, 1, -2), "\"hidden_size\" must not be negative");
     refuses(config(0, 1, -2), "\"hidden_size\" must not be negative");
+    refuses(config(2147483647, 1, 0), "\"hidden_size\" must be positive");
     // Absurd sizes fail the weight count without overflow and before anything is sized.
     refuses(config(1, 1, 2147483647), "fewer weights");
     refuses(config(2147483647, 1, 1), "fewer weights");
