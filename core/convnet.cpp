@@ -1,5 +1,8 @@
 #include "core/convnet.h"
 
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
 #include <stdexcept>
 
 namespace kep
@@ -7,17 +10,186 @@ namespace kep
 namespace convnet
 {
 
-// Placeholder until the architecture is built.
-ConvNet::ConvNet(int, const std::vector<int>&, bool, const std::string&, std::vector<float>&, double expected_sample_rate_)
-    : Buffer(0, expected_sample_rate_)
+namespace
 {
-    throw std::runtime_error("ConvNet is not available yet");
+const char* weight_count_message = "Didn't touch all the weights when initializing ConvNet";
+
+// Takes count weights from remaining; false when fewer remain. Unsigned 64-bit throughout:
+// every count below fits (at most 2 * (2^31)^2 + 4 * 2^31 + 1).
+bool take(uint64_t& remaining, uint64_t count)
+{
+    if (count > remaining)
+        return false;
+    remaining -= count;
+    return true;
 }
 
-void ConvNetBlock::set_weights_(int, int, int, bool, const std::string, std::vector<float>::iterator&) {}
-void ConvNet::process(float*, float*, int) {}
-void ConvNet::_update_buffers_(float* input, int num_frames) { Buffer::_update_buffers_(input, num_frames); }
-void ConvNet::_rewind_buffers_() { Buffer::_rewind_buffers_(); }
+// Validates the configuration and the number of weights before anything is sized, so that a
+// malformed file can neither make us allocate absurd matrices nor read past the weights.
+// Returns the receptive field (the largest dilation).
+int checked_receptive_field(int channels, const std::vector<int>& dilations, bool batchnorm,
+                            const std::string& activation, size_t weight_count)
+{
+    if (channels < 0)
+        throw std::runtime_error("Invalid ConvNet: \"channels\" must not be negative (got " + std::to_string(channels)
+                                 + ")");
+    if (dilations.empty())
+        throw std::runtime_error("Invalid ConvNet: \"dilations\" must not be empty");
+    int64_t dilation_sum = 0;
+    for (const int d : dilations)
+    {
+        if (d < 0)
+            throw std::runtime_error("Invalid ConvNet: a dilation must not be negative (got " + std::to_string(d)
+                                     + ")");
+        dilation_sum += d;
+        // The warm-up runs 1 + the sum of the dilations samples, counted in 32 bits; far below
+        // that, a warm-up of more than 2^30 samples would take hours.
+        if (dilation_sum >= (int64_t{1} << 30))
+            throw std::runtime_error("Invalid ConvNet: the dilations are too large");
+    }
+    if (activations::Activation::get_activation(activation) == nullptr)
+        throw std::runtime_error("Invalid ConvNet: unknown activation \"" + activation + "\"");
+
+    const uint64_t c = static_cast<uint64_t>(channels);
+    uint64_t remaining = weight_count;
+    bool enough = true;
+    for (size_t i = 0; i < dilations.size() && enough; i++)
+    {
+        const uint64_t in_channels = i == 0 ? 1 : c;
+        enough = take(remaining, 2 * c * in_channels) && take(remaining, batchnorm ? 4 * c + 1 : c);
+    }
+    enough = enough && take(remaining, c + 1);
+    if (!enough || remaining != 0)
+        throw std::runtime_error(weight_count_message);
+    return *std::max_element(dilations.begin(), dilations.end());
+}
+} // namespace
+
+void ConvNetBlock::set_weights_(int in_channels, int out_channels, int dilation, bool batchnorm_,
+                                const std::string activation_name, std::vector<float>::iterator& weights)
+{
+    batchnorm = batchnorm_;
+    conv.set_size_(in_channels, out_channels, 2, !batchnorm, dilation);
+    for (int i = 0; i < out_channels; i++)
+        for (int j = 0; j < in_channels; j++)
+            for (size_t k = 0; k < conv.taps.size(); k++)
+                conv.taps[k](i, j) = *(weights++);
+    for (Eigen::Index i = 0; i < conv.bias.size(); i++)
+        conv.bias(i) = *(weights++);
+
+    if (batchnorm)
+    {
+        const auto means = weights;
+        const auto variances = means + out_channels;
+        const auto gains = variances + out_channels;
+        const auto biases = gains + out_channels;
+        weights = biases + out_channels;
+        const float epsilon = *(weights++);
+        batchnorm_scale.resize(out_channels);
+        batchnorm_shift.resize(out_channels);
+        for (int r = 0; r < out_channels; r++)
+        {
+            batchnorm_scale(r) = gains[r] / std::sqrt(variances[r] + epsilon);
+            batchnorm_shift(r) = biases[r] - batchnorm_scale(r) * means[r];
+        }
+    }
+    else
+    {
+        batchnorm_scale.resize(0);
+        batchnorm_shift.resize(0);
+    }
+    activation = activations::Activation::get_activation(activation_name);
+}
+
+ConvNet::ConvNet(int channels, const std::vector<int>& dilations, bool batchnorm, const std::string& activation,
+                 std::vector<float>& weights, double expected_sample_rate_)
+    : Buffer(checked_receptive_field(channels, dilations, batchnorm, activation, weights.size()),
+             expected_sample_rate_)
+{
+    blocks.resize(dilations.size());
+    auto it = weights.begin();
+    for (size_t i = 0; i < blocks.size(); i++)
+        blocks[i].set_weights_(i == 0 ? 1 : channels, channels, dilations[i], batchnorm, activation, it);
+    stage_signals.resize(blocks.size() + 1);
+    std::fill(input_buffer.begin(), input_buffer.end(), 0.0f);
+    head_weight.resize(channels);
+    for (int i = 0; i < channels; i++)
+        head_weight(i) = *(it++);
+    head_bias = *(it++);
+    // The count was checked up front; this only guards the reading code above.
+    if (it != weights.end())
+        throw std::runtime_error(weight_count_message);
+    int64_t sum = 1;
+    for (const int d : dilations)
+        sum += d;
+    prewarm_samples = static_cast<int32_t>(sum);
+}
+
+void ConvNet::_update_buffers_(float* input, int num_frames)
+{
+    const size_t history_before = input_buffer.size();
+    Buffer::_update_buffers_(input, num_frames);
+    const Eigen::Index columns = static_cast<Eigen::Index>(input_buffer.size());
+    // A grown history has been cleared, and so must every stage be, whatever its shape.
+    const bool grown = input_buffer.size() != history_before;
+    for (size_t k = 0; k < stage_signals.size(); k++)
+    {
+        const Eigen::Index rows = k == 0 ? 1 : blocks[k - 1].conv.get_out_channels();
+        Eigen::MatrixXf& stage = stage_signals[k];
+        if (grown || stage.rows() != rows || stage.cols() != columns)
+            stage.setZero(rows, columns);
+    }
+}
+
+void ConvNet::_rewind_buffers_()
+{
+    const Eigen::Index offset = static_cast<Eigen::Index>(input_buffer_offset);
+    const Eigen::Index field = receptive_field;
+    // Every stage but the last keeps the dilation's worth of columns that its reader looks back.
+    for (size_t k = 0; k + 1 < stage_signals.size(); k++)
+    {
+        Eigen::MatrixXf& stage = stage_signals[k];
+        const Eigen::Index d = blocks[k].conv.dilation;
+        if (d <= 0 || stage.rows() == 0 || stage.cols() < offset)
+            continue;
+        for (Eigen::Index i = 0; i < d; i++)
+            stage.col(field - d + i) = stage.col(offset - d + i);
+    }
+    Buffer::_rewind_buffers_();
+}
+
+void ConvNet::process(float* input, float* output, int num_frames)
+{
+    _update_buffers_(input, num_frames);
+    if (num_frames <= 0)
+        return;
+    const Eigen::Index n = num_frames;
+    const Eigen::Index s = static_cast<Eigen::Index>(input_buffer_offset);
+
+    stage_signals[0].row(0).segment(s, n) =
+        Eigen::Map<const Eigen::RowVectorXf>(input_buffer.data() + s, n);
+    for (size_t b = 0; b < blocks.size(); b++)
+    {
+        const ConvNetBlock& block = blocks[b];
+        Eigen::MatrixXf& out = stage_signals[b + 1];
+        block.conv.process_(stage_signals[b], out, s, n, s);
+        auto columns = out.middleCols(s, n);
+        if (block.batchnorm)
+        {
+            columns.array().colwise() *= block.batchnorm_scale.array();
+            columns.array().colwise() += block.batchnorm_shift.array();
+        }
+        block.activation->apply(columns);
+    }
+
+    if (head_result.size() < n)
+        head_result.resize(n);
+    auto result = head_result.head(n);
+    result.noalias() = stage_signals.back().middleCols(s, n).transpose() * head_weight;
+    result.array() += head_bias;
+    Eigen::Map<Eigen::VectorXf>(output, n) = result;
+    input_buffer_offset += num_frames;
+}
 
 } // namespace convnet
 } // namespace kep

@@ -14,9 +14,15 @@ namespace kep
 namespace convnet
 {
 
+// One stage of the stack: a two-tap dilated convolution, an optional (folded) batch
+// normalisation and an activation.
 class ConvNetBlock
 {
 public:
+    // Shapes and fills the block from the weights, advancing the iterator past what it read:
+    // the taps (output channel, input channel, tap fastest), then the bias when batchnorm is
+    // off, or the running means, variances, weights, biases and epsilon when it is on. The
+    // caller has checked that enough weights remain and that the activation is registered.
     void set_weights_(int in_channels, int out_channels, int dilation, bool batchnorm, const std::string activation,
                       std::vector<float>::iterator& weights);
 
@@ -27,12 +33,19 @@ public:
     activations::Activation* activation = nullptr;
 };
 
+// A stack of dilated convolution blocks and a linear head. The receptive field of the input
+// history is the largest dilation: every stage matrix keeps the history its reader needs.
 class ConvNet : public Buffer
 {
 public:
+    // Throws std::runtime_error for a malformed configuration (negative channels, no dilations,
+    // a negative dilation, an unregistered activation) or a weight count that does not match,
+    // before anything is sized.
     ConvNet(int channels, const std::vector<int>& dilations, bool batchnorm, const std::string& activation,
             std::vector<float>& weights, double expected_sample_rate);
 
+    // Allocates nothing for blocks no longer than the longest one seen so far (the warm-up
+    // runs blocks of 512).
     void process(float* input, float* output, int num_frames) override;
     int PrewarmSamples() override { return prewarm_samples; }
     void _update_buffers_(float* input, int num_frames) override;
@@ -40,6 +53,7 @@ public:
 
     std::vector<ConvNetBlock> blocks;
     std::vector<Eigen::MatrixXf> stage_signals;
+    // Sized to the longest block seen; a block of n samples uses its first n entries.
     Eigen::VectorXf head_result;
     Eigen::VectorXf head_weight;
     float head_bias = 0.0f;
