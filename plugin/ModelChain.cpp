@@ -1,0 +1,93 @@
+#include "plugin/ModelChain.h"
+
+#include <algorithm>
+
+#include "plugin/FilterRuns.h"
+#include "plugin/Gain.h"
+
+namespace ferrowick
+{
+
+bool ModelChain::processChunk(float* chunk, int c, int sampleRate, kep::DSP& model,
+                              float loudnessGain, ToneSwitches tone, ChainState& state)
+{
+    if (c <= 0)
+        return true;
+    if (c > maxChunk)
+        return processBlock(chunk, c, sampleRate, model, loudnessGain, tone, state);
+
+    const bool resampled = sampleRate == 96000;
+    if (!resampled && sampleRate != 48000)
+    {
+        std::fill(chunk, chunk + c, 0.0f);
+        return false;
+    }
+
+    float* in = modelInput_.data();
+    float* out = modelOutput_.data();
+    const int startPhase = phase_;
+    int m = c;
+    if (resampled)
+    {
+        m = decimate(state.decimatorHistory, chunk, c, startPhase, in);
+        phase_ = (startPhase + c) & 1;
+    }
+    else
+    {
+        std::copy(chunk, chunk + c, in);
+    }
+
+    bool ok = true;
+    if (m > 0)
+    {
+        try
+        {
+            model.process(in, out, m);
+        }
+        catch (...)
+        {
+            ok = false;
+        }
+    }
+
+    if (ok)
+    {
+        applyGain(out, m, loudnessGain);
+        if (tone.lowpass)
+            runLowpass(state.lowpassFilter, out, m);
+        if (tone.bassBoost)
+            runBiquad(state.bassBoostFilter, out, m);
+        if (tone.bassCut)
+            runBiquad(state.bassCutFilter, out, m);
+        runDcBlocker(state.dcBlocker, out, m);
+    }
+    else
+    {
+        std::fill(out, out + m, 0.0f);
+    }
+
+    if (resampled)
+        interpolate(state.interpolatorHistory, out, c, startPhase, chunk);
+    else
+        std::copy(out, out + c, chunk);
+
+    if (!ok)
+        std::fill(chunk, chunk + c, 0.0f);
+    return ok;
+}
+
+bool ModelChain::processBlock(float* samples, int n, int sampleRate, kep::DSP& model,
+                              float loudnessGain, ToneSwitches tone, ChainState& state)
+{
+    bool ok = true;
+    for (int pos = 0; pos < n; pos += maxChunk)
+    {
+        const int c = std::min(n - pos, maxChunk);
+        ok = processChunk(samples + pos, c, sampleRate, model, loudnessGain, tone, state) && ok;
+    }
+    if (!ok)
+        std::fill(samples, samples + std::max(n, 0), 0.0f);
+    return ok;
+}
+
+} // namespace ferrowick

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <array>
+
+#include "core/dsp.h"
+#include "plugin/Biquad.h"
+#include "plugin/Resampler.h"
+#include "plugin/ToneFilters.h"
+
+namespace ferrowick
+{
+
+// Tone filters switched on by the current model's metadata.
+struct ToneSwitches
+{
+    bool lowpass = false;
+    bool bassBoost = false;
+    bool bassCut = false;
+};
+
+// The processor's state that carries over from block to block (its own members, by reference).
+struct ChainState
+{
+    OnePoleLowpass& lowpassFilter;
+    Biquad& bassBoostFilter;
+    Biquad& bassCutFilter;
+    DcBlocker& dcBlocker;
+    ResamplerHistory decimatorHistory;
+    ResamplerHistory interpolatorHistory;
+};
+
+// The per-chunk part of the audio path, after the input stages and before the output gain:
+// model input (copy at 48 kHz, decimation at 96 kHz), one model call, loudness gain, low-pass,
+// bass boost, bass cut, DC blocker, model output (copy or interpolation), in place.
+//
+// Owns the fixed work buffers and the 2:1 phase, so the processor keeps one ModelChain as a
+// member next to the state it passes in. Allocates nothing and takes no lock (the model's own
+// process aside).
+class ModelChain
+{
+public:
+    static constexpr int maxChunk = 256;
+
+    // Runs one chunk of c samples (1..256) at `sampleRate` (48000 or 96000).
+    // Returns false, with the chunk set to zeros, when the model threw (the exception does not
+    // escape) or the rate is unsupported. After a model failure the filters are left as they
+    // were, while the resampler histories and phase move on by c as after any chunk, so later
+    // chunks stay aligned. At 96 kHz a one-sample chunk on the dropped phase gives the model no
+    // sample, and the model is then not called.
+    bool processChunk(float* chunk, int c, int sampleRate, kep::DSP& model, float loudnessGain,
+                      ToneSwitches tone, ChainState& state);
+
+    // Runs n samples in chunks of at most 256 (a block of 1000 gives 256, 256, 256, 232).
+    // Returns false when any chunk failed; then all n samples are zeros (the whole block is
+    // silent), and the caller decides what to do with the model.
+    bool processBlock(float* samples, int n, int sampleRate, kep::DSP& model, float loudnessGain,
+                      ToneSwitches tone, ChainState& state);
+
+    // Parity of the next host-rate sample at 96 kHz (0 = kept by the decimator).
+    int phase() const { return phase_; }
+
+private:
+    std::array<float, maxChunk> modelInput_{};
+    std::array<float, maxChunk> modelOutput_{};
+    int phase_ = 0;
+};
+
+} // namespace ferrowick

@@ -1,0 +1,133 @@
+#include <cmath>
+#include <limits>
+
+#include <gtest/gtest.h>
+
+#include "plugin/FilterRuns.h"
+#include "plugin/Gain.h"
+
+using namespace ferrowick;
+
+TEST(Lowpass, RunsTheOnePoleRecursion)
+{
+    OnePoleLowpass lp;
+    float x[3] = {1.0f, 0.5f, -0.25f};
+    runLowpass(lp, x, 3);
+    float last = 0.0f;
+    const float in[3] = {1.0f, 0.5f, -0.25f};
+    for (int i = 0; i < 3; ++i)
+    {
+        last = 0.618034f * in[i] + 0.381966f * last;
+        EXPECT_EQ(x[i], last) << i;
+    }
+    EXPECT_EQ(lp.lastOutput, last);
+}
+
+TEST(Lowpass, ZeroInputRuleIsSigned)
+{
+    struct Case
+    {
+        float last;
+        float expected; // output for one exact-zero input
+    };
+    const Case cases[] = {
+        {5e-8f, 0.0f},                 // small positive: snapped to 0
+        {2e-7f, 0.381966f * 2e-7f},    // at or above 1e-7: decays normally
+        {-0.5f, 0.0f},                 // any negative value counts as below 1e-7
+        {-1e-30f, 0.0f},
+    };
+    for (const Case& c : cases)
+    {
+        OnePoleLowpass lp;
+        lp.lastOutput = c.last;
+        float x = 0.0f;
+        runLowpass(lp, &x, 1);
+        EXPECT_EQ(x, c.expected) << c.last;
+        EXPECT_EQ(lp.lastOutput, c.expected) << c.last;
+    }
+    // A non-zero input is filtered whatever lastOutput is.
+    OnePoleLowpass lp;
+    lp.lastOutput = -0.5f;
+    float x = 0.25f;
+    runLowpass(lp, &x, 1);
+    EXPECT_EQ(x, 0.618034f * 0.25f + 0.381966f * -0.5f);
+}
+
+TEST(Lowpass, DecayingTailReachesExactZero)
+{
+    OnePoleLowpass lp;
+    lp.lastOutput = 1.0f;
+    float x[64] = {};
+    runLowpass(lp, x, 64);
+    EXPECT_EQ(lp.lastOutput, 0.0f);
+    int firstZero = 0;
+    while (x[firstZero] != 0.0f)
+        ++firstZero;
+    EXPECT_LT(x[firstZero - 1], 1e-7f); // snapped on the sample after it fell below 1e-7
+    EXPECT_GE(x[firstZero - 2], 1e-7f);
+    for (int i = firstZero; i < 64; ++i)
+        EXPECT_EQ(x[i], 0.0f);
+}
+
+TEST(DcBlocker, SubtractsTheTrackedMean)
+{
+    DcBlocker dc;
+    const float in[3] = {1.0f, 1.0f, -2.0f};
+    float x[3] = {1.0f, 1.0f, -2.0f};
+    runDcBlocker(dc, x, 3);
+    float mean = 0.0f;
+    for (int i = 0; i < 3; ++i)
+    {
+        mean = 0.99477744f * mean + 0.005222559f * in[i];
+        EXPECT_EQ(x[i], in[i] - mean) << i;
+    }
+    EXPECT_EQ(dc.mean, mean);
+}
+
+TEST(DcBlocker, ZeroInputRuleIsSignedAndHoldsTheMean)
+{
+    for (float mean : {5e-7f, -0.3f, -1e-30f})
+    {
+        DcBlocker dc;
+        dc.mean = mean;
+        float x[2] = {0.0f, 0.0f};
+        runDcBlocker(dc, x, 2);
+        EXPECT_EQ(x[0], 0.0f) << mean;
+        EXPECT_EQ(x[1], 0.0f) << mean;
+        EXPECT_EQ(dc.mean, mean) << "held unchanged";
+    }
+    // At or above 1e-6 the mean keeps decaying and is subtracted.
+    DcBlocker dc;
+    dc.mean = 2e-6f;
+    float x = 0.0f;
+    runDcBlocker(dc, &x, 1);
+    const float expected = 0.99477744f * 2e-6f + 0.005222559f * 0.0f;
+    EXPECT_EQ(dc.mean, expected);
+    EXPECT_EQ(x, 0.0f - expected);
+    // A non-zero sample after a held negative mean updates it again.
+    dc.mean = -0.3f;
+    x = 0.5f;
+    runDcBlocker(dc, &x, 1);
+    EXPECT_EQ(dc.mean, 0.99477744f * -0.3f + 0.005222559f * 0.5f);
+}
+
+TEST(Gain, ParameterValuesToFactors)
+{
+    EXPECT_EQ(parameterToDb(0.0f), -40.0f);
+    EXPECT_EQ(parameterToDb(1.0f), 20.0f);
+    EXPECT_NEAR(parameterToDb(0.666667f), 0.0f, 0.00002f); // the parameters' default
+    EXPECT_NEAR(parameterToGain(0.666667f), 1.0f, 3e-6f);
+    EXPECT_FLOAT_EQ(parameterToGain(1.0f), 10.0f);
+    EXPECT_FLOAT_EQ(parameterToGain(0.0f), 0.01f);
+    EXPECT_FLOAT_EQ(dbToGain(-6.0f), 0.50118723f);
+    // dB is formed in double precision: in single precision this value would give -39.1839981.
+    EXPECT_EQ(parameterToDb(0.0135999992f), -39.1840019f);
+}
+
+TEST(Gain, RmsLevel)
+{
+    const float x[2] = {3.0f, 4.0f};
+    EXPECT_FLOAT_EQ(rmsLevel(x, 2), std::sqrt(12.5f));
+    EXPECT_EQ(rmsLevel(x, 0), 0.0f); // empty block: finite, non-negative
+    EXPECT_EQ(rmsLevel(nullptr, 0), 0.0f);
+}
