@@ -158,14 +158,22 @@ void CorvaneAudioProcessor::setCurrentProgram(int /*index*/) {}
 const juce::String CorvaneAudioProcessor::getProgramName(int /*index*/) { return programName; }
 void CorvaneAudioProcessor::changeProgramName(int /*index*/, const juce::String& /*newName*/) {}
 
-void CorvaneAudioProcessor::getStateInformation(juce::MemoryBlock& /*destData*/)
+void CorvaneAudioProcessor::getStateInformation(juce::MemoryBlock& destData)
 {
-    // PLACEHOLDER: the host state (parameters, model id, snapshot index) lands with its own change.
+    // The parameter tree plus the current model id and snapshot index.
+    // (Reading the entry safely against a concurrent model change comes with the thread-safe
+    // entry exchange.)
+    const auto entry = modelSource;
+    auto xml = valueTreeState.copyState().createXml();
+    xml->createNewChildElement("ModelId")->addTextElement(entry->ModelId);
+    xml->createNewChildElement("ProgramIndex")->addTextElement(juce::String(entry->ProgramIndex));
+    copyXmlToBinary(*xml, destData);
 }
 
 void CorvaneAudioProcessor::setStateInformation(const void* /*data*/, int /*sizeInBytes*/)
 {
-    // PLACEHOLDER: see getStateInformation.
+    // PLACEHOLDER: restoring the host state lands with its own change; until then a restore
+    // keeps the instance as it is.
 }
 
 bool CorvaneAudioProcessor::isBusesLayoutSupported(const BusesLayout& layouts) const
