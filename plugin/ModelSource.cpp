@@ -1,0 +1,162 @@
+#include "plugin/ModelSource.h"
+
+#include <map>
+
+#include "BinaryData.h"
+#include "plugin/PluginPaths.h"
+
+namespace
+{
+juce::String modelsDir()
+{
+    return ModelSource::getPluginResourceDir() + "/" + "Models";
+}
+
+// The lines of a file of a model folder; none when it is missing or not a file.
+juce::StringArray readLines(const juce::String& id, const juce::String& fileName)
+{
+    juce::StringArray lines;
+    const juce::File file(modelsDir() + "/" + id + "/" + fileName);
+    if (file.exists())
+        lines.addLines(file.loadFileAsString());
+    return lines;
+}
+
+bool isFlag(const std::map<juce::String, juce::String>& values, const char* key)
+{
+    const auto found = values.find(key);
+    return found != values.end() && found->second.toLowerCase() == "true";
+}
+
+juce::String valueOf(const std::map<juce::String, juce::String>& values, const char* key)
+{
+    const auto found = values.find(key);
+    return found != values.end() ? found->second : juce::String();
+}
+
+// Maps a value on a 1 to 9 scale onto 0 to 10, rounded to the nearest half.
+juce::String scaledCell(const juce::String& text)
+{
+    const float x = text.getFloatValue();
+    const float t = x - 1.0f;
+    const double d = static_cast<double>(t) * 0.125 * 20.0;
+    const int n = juce::roundToInt(static_cast<float>(d));
+    return juce::String(n * 0.5, 1);
+}
+} // namespace
+
+ModelSource::ModelSource()
+{
+    TableFont = juce::Font(juce::Typeface::createSystemTypefaceFor(BinaryData::OpenSansLight_ttf,
+                                                                   BinaryData::OpenSansLight_ttfSize));
+    TableFont.setHeight(22.0f);
+}
+
+juce::String ModelSource::getPluginResourceDir()
+{
+    return PluginPaths::getPluginResourceDir();
+}
+
+juce::String ModelSource::paddedIndex(int index)
+{
+    return juce::String(index).paddedLeft('0', 3);
+}
+
+juce::StringArray ModelSource::getModelIds()
+{
+    juce::StringArray ids;
+    const juce::File folder(modelsDir());
+    for (const auto& child : folder.findChildFiles(juce::File::findDirectories, false, "*", juce::File::FollowSymlinks::yes))
+        ids.add(child.getFileName());
+    return ids;
+}
+
+ModelSource ModelSource::loadModel(juce::String id)
+{
+    const auto metadataLines = readLines(id, "metadata.txt");
+    if (metadataLines.isEmpty())
+    {
+        ModelSource none;
+        none.DeviceName = "No Model";
+        none.DeviceUrl = MakerWebAddress;
+        return none;
+    }
+
+    std::map<juce::String, juce::String> values;
+    for (const auto& line : metadataLines)
+    {
+        const int equals = line.indexOfChar('=');
+        if (equals <= 0)
+            continue;
+        values[line.substring(0, equals)] = line.substring(equals + 1);
+    }
+
+    ModelSource entry;
+    entry.ModelId = valueOf(values, "ModelId");
+    entry.DeviceName = valueOf(values, "DeviceName");
+    entry.DeviceUrl = valueOf(values, "DeviceUrl");
+    entry.ScaleSettings = isFlag(values, "ScaleSettings");
+    entry.GainAdjust = valueOf(values, "GainAdjust").getFloatValue();
+    entry.Lowpass = isFlag(values, "Lowpass");
+    entry.BassCut = isFlag(values, "BassCut");
+    entry.BassBoost = isFlag(values, "BassBoost");
+
+    bool haveHeader = false;
+    for (const auto& line : readLines(id, "settings.txt"))
+    {
+        juce::StringArray tokens;
+        tokens.addTokens(line.trim(), ",", "\"");
+        if (tokens.size() < 2)
+            continue;
+        if (!haveHeader)
+        {
+            entry.ColumnNames = tokens;
+            haveHeader = true;
+        }
+        else if (tokens.size() == entry.ColumnNames.size())
+        {
+            entry.Rows.push_back(tokens);
+        }
+    }
+
+    if (entry.ScaleSettings)
+    {
+        for (auto& row : entry.Rows)
+            for (int cell = 1; cell < row.size(); ++cell)
+                if (row[cell].containsOnly("0123456789.-"))
+                    row.set(cell, scaledCell(row[cell]));
+    }
+    return entry;
+}
+
+int ModelSource::getNumRows()
+{
+    return static_cast<int>(Rows.size());
+}
+
+void ModelSource::paintRowBackground(juce::Graphics& g, int rowNumber, int width, int height, bool rowIsSelected)
+{
+    const float alpha = rowIsSelected ? 0.2f : (rowNumber % 2 == 0 ? 0.05f : 0.0f);
+    g.setColour(juce::Colours::white.withAlpha(alpha));
+    g.fillRect(0, 0, width, height);
+}
+
+void ModelSource::paintCell(juce::Graphics& g, int rowNumber, int columnId, int width, int height, bool /*rowIsSelected*/)
+{
+    g.setFont(TableFont);
+    g.setColour(juce::Colours::white.withAlpha(static_cast<juce::uint8>(0xB2)));
+    juce::String text;
+    if (rowNumber >= 0 && rowNumber < getNumRows())
+    {
+        const auto& row = Rows[static_cast<size_t>(rowNumber)];
+        if (columnId >= 1 && columnId <= row.size())
+            text = row[columnId - 1];
+    }
+    g.drawText(text, juce::Rectangle<float>(5.0f, 0.0f, static_cast<float>(width), static_cast<float>(height)),
+               juce::Justification::centredLeft, true);
+}
+
+void ModelSource::selectedRowsChanged(int lastRowSelected)
+{
+    RowChangeCallback(lastRowSelected);
+}

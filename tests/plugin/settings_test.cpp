@@ -1,0 +1,186 @@
+#include <cstdlib>
+#include <ctime>
+#include <regex>
+
+#include "plugin_test_util.h"
+
+namespace
+{
+using plugin_testing::FreshHome;
+
+juce::String fileBytes(const juce::File& file)
+{
+    juce::MemoryBlock data;
+    file.loadFileAsData(data);
+    return data.toString();
+}
+
+// Runs a case in a fixed time zone and restores the previous one afterwards.
+class ZoneGuard
+{
+public:
+    explicit ZoneGuard(const char* zone)
+    {
+        if (const char* old = std::getenv("TZ"))
+            previous_ = old, hadZone_ = true;
+        ::setenv("TZ", zone, 1);
+        ::tzset();
+    }
+    ~ZoneGuard()
+    {
+        if (hadZone_)
+            ::setenv("TZ", previous_.c_str(), 1);
+        else
+            ::unsetenv("TZ");
+        ::tzset();
+    }
+
+private:
+    std::string previous_;
+    bool hadZone_ = false;
+};
+
+using SettingsFile = FreshHome;
+
+TEST_F(SettingsFile, FirstLoadCreatesFoldersAndWritesDefaultsByteForByte)
+{
+    PluginSettings::Load();
+
+    EXPECT_TRUE(appData().getChildFile("Quorvex").isDirectory());
+    EXPECT_TRUE(resourceDir().isDirectory());
+    EXPECT_TRUE(resourceDir().getChildFile("Presets").isDirectory());
+    EXPECT_FALSE(modelsDir().exists());
+
+    const auto date = PluginSettings::settings.FirstUseDate.toISO8601(false);
+    EXPECT_TRUE(std::regex_match(date.toStdString(), std::regex(R"(\d{8}T\d{6}\.\d{3}(Z|[+-]\d{4}))"))) << date;
+    const juce::String expected = "{\r\n"
+                                  "  \"UiScaling\": 100,\r\n"
+                                  "  \"FirstUseDate\": \"" + date + "\",\r\n"
+                                  "  \"LastSelectedModelId\": \"\",\r\n"
+                                  "  \"LastSelectedModelIdx\": 0\r\n"
+                                  "}";
+    EXPECT_EQ(fileBytes(settingsFile()), expected);
+}
+
+TEST_F(SettingsFile, SaveWritesCurrentValuesEscapedAndLeavesNoTemporaryFile)
+{
+    ZoneGuard zone("UTC0");
+    PluginSettings::settings.UiScaling = 150;
+    PluginSettings::settings.FirstUseDate = juce::Time::fromISO8601("20240131T142305.123+0100");
+    PluginSettings::settings.LastSelectedModelId = juce::String::fromUTF8("Amp \"5\" \\ \xc3\xa9");
+    PluginSettings::settings.LastSelectedModelIdx = -3;
+    PluginSettings::Save();
+    PluginSettings::Save(); // replacing an existing file
+
+    EXPECT_EQ(fileBytes(settingsFile()), juce::String::fromUTF8("{\r\n"
+                                                                "  \"UiScaling\": 150,\r\n"
+                                                                "  \"FirstUseDate\": \"20240131T132305.123Z\",\r\n"
+                                                                "  \"LastSelectedModelId\": \"Amp \\\"5\\\" \\\\ \\u00e9\",\r\n"
+                                                                "  \"LastSelectedModelIdx\": -3\r\n"
+                                                                "}"));
+    juce::StringArray names;
+    for (const auto& f : resourceDir().findChildFiles(juce::File::findFilesAndDirectories, false, "*"))
+        names.add(f.getFileName());
+    names.sort(false);
+    EXPECT_EQ(names.joinIntoString("|"), "Presets|Settings.json");
+
+    // What was saved loads back unchanged.
+    const auto saved = PluginSettings::settings;
+    PluginSettings::settings = PluginSettings {};
+    PluginSettings::Load();
+    EXPECT_EQ(PluginSettings::settings.UiScaling, saved.UiScaling);
+    EXPECT_EQ(PluginSettings::settings.FirstUseDate, saved.FirstUseDate);
+    EXPECT_EQ(PluginSettings::settings.LastSelectedModelId, saved.LastSelectedModelId);
+    EXPECT_EQ(PluginSettings::settings.LastSelectedModelIdx, saved.LastSelectedModelIdx);
+}
+
+TEST_F(SettingsFile, ZoneSuffixFollowsTheLocalZone)
+{
+    ZoneGuard zone("EST5");
+    PluginSettings::settings.FirstUseDate = juce::Time(0);
+    EXPECT_TRUE(PluginSettings::ToJson().contains("\"FirstUseDate\": \"19691231T190000.000-0500\""));
+}
+
+TEST_F(SettingsFile, PartialFileChangesOnlyItsKeysAndIsNotRewritten)
+{
+    const auto defaults = PluginSettings::settings;
+    const juce::String text = "{ \"UiScaling\": 120.7 }";
+    writeResource("Settings.json", text);
+
+    PluginSettings::Load();
+
+    EXPECT_EQ(PluginSettings::settings.UiScaling, 120);
+    EXPECT_EQ(PluginSettings::settings.FirstUseDate, defaults.FirstUseDate);
+    EXPECT_EQ(PluginSettings::settings.LastSelectedModelId, "");
+    EXPECT_EQ(PluginSettings::settings.LastSelectedModelIdx, 0);
+    EXPECT_EQ(fileBytes(settingsFile()), text);
+    EXPECT_TRUE(resourceDir().getChildFile("Presets").isDirectory());
+}
+
+TEST_F(SettingsFile, ValuesOfOtherTypesAreConverted)
+{
+    writeResource("Settings.json", R"({"UiScaling": "150", "LastSelectedModelId": 42, "LastSelectedModelIdx": "7"})");
+    PluginSettings::Load();
+    EXPECT_EQ(PluginSettings::settings.UiScaling, 150);
+    EXPECT_EQ(PluginSettings::settings.LastSelectedModelId, "42");
+    EXPECT_EQ(PluginSettings::settings.LastSelectedModelIdx, 7);
+}
+
+TEST_F(SettingsFile, TextThatIsNotAJsonObjectChangesNothing)
+{
+    for (const juce::String text : { "not json at all", "[1, 2, 3]", "", "\"UiScaling\"" })
+    {
+        PluginSettings::settings = PluginSettings {};
+        PluginSettings::settings.UiScaling = 90;
+        writeResource("Settings.json", text);
+        PluginSettings::Load();
+        EXPECT_EQ(PluginSettings::settings.UiScaling, 90) << text;
+        EXPECT_EQ(fileBytes(settingsFile()), text);
+    }
+}
+
+TEST_F(SettingsFile, FirstUseDateEmptyKeepsValueUnparsableGivesTimeZero)
+{
+    ZoneGuard zone("UTC0");
+    const auto start = PluginSettings::settings.FirstUseDate;
+    writeResource("Settings.json", R"({"FirstUseDate": ""})");
+    PluginSettings::Load();
+    EXPECT_EQ(PluginSettings::settings.FirstUseDate, start);
+
+    writeResource("Settings.json", R"({"FirstUseDate": "yesterday"})");
+    PluginSettings::Load();
+    EXPECT_EQ(PluginSettings::settings.FirstUseDate.toMilliseconds(), 0);
+    PluginSettings::Save();
+    EXPECT_TRUE(fileBytes(settingsFile()).contains("\"FirstUseDate\": \"19700101T000000.000Z\""));
+
+    writeResource("Settings.json", R"({"FirstUseDate": "2016-02-16T15:03:57.999+01:00"})");
+    PluginSettings::Load();
+    EXPECT_EQ(PluginSettings::settings.FirstUseDate, juce::Time::fromISO8601("20160216T140357.999Z"));
+}
+
+TEST_F(SettingsFile, FolderInPlaceOfTheFileFailsSilently)
+{
+    writeResource("Settings.json/keep.txt", "x"); // a folder that cannot be removed
+    PluginSettings::settings.UiScaling = 125;
+    PluginSettings::Load();
+    EXPECT_EQ(PluginSettings::settings.UiScaling, 125);
+    EXPECT_TRUE(settingsFile().isDirectory());
+    EXPECT_EQ(resourceDir().findChildFiles(juce::File::findFiles, false, "*").size(), 0);
+}
+
+TEST_F(SettingsFile, PlainFileNamedLikeTheMakerFolderBlocksEverything)
+{
+    appData().createDirectory();
+    appData().getChildFile("Quorvex").replaceWithText("x");
+    PluginSettings::Load();
+    EXPECT_TRUE(appData().getChildFile("Quorvex").existsAsFile());
+    EXPECT_FALSE(resourceDir().exists());
+}
+
+TEST_F(SettingsFile, FoldersFollowHome)
+{
+    EXPECT_EQ(PluginPaths::getManufacturerDir(), appData().getFullPathName() + "/Quorvex");
+    EXPECT_EQ(PluginPaths::getPluginResourceDir(), appData().getFullPathName() + "/Quorvex/Ferrowick");
+}
+
+} // namespace
