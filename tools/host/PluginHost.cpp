@@ -28,4 +28,63 @@ LoadedPlugin loadVst3Bundle(const juce::File& bundle, double sampleRate, int blo
     return loaded;
 }
 
+std::unique_ptr<juce::XmlElement> readPluginState(juce::AudioPluginInstance& plugin)
+{
+    juce::MemoryBlock hostState;
+    plugin.getStateInformation(hostState);
+    const auto wrapper = juce::AudioProcessor::getXmlFromBinary(hostState.getData(), static_cast<int>(hostState.getSize()));
+    if (wrapper == nullptr || wrapper->getChildByName("IComponent") == nullptr)
+        return nullptr;
+    juce::MemoryBlock block;
+    if (!block.fromBase64Encoding(wrapper->getChildByName("IComponent")->getAllSubText()))
+        return nullptr;
+    return juce::AudioProcessor::getXmlFromBinary(block.getData(), static_cast<int>(block.getSize()));
+}
+
+void writePluginState(juce::AudioPluginInstance& plugin, const juce::XmlElement& state)
+{
+    juce::MemoryBlock block;
+    juce::AudioProcessor::copyXmlToBinary(state, block);
+    juce::XmlElement wrapper("VST3PluginState");
+    wrapper.createNewChildElement("IComponent")->addTextElement(block.toBase64Encoding());
+    juce::MemoryBlock hostState;
+    juce::AudioProcessor::copyXmlToBinary(wrapper, hostState);
+    plugin.setStateInformation(hostState.getData(), static_cast<int>(hostState.getSize()));
+}
+
+namespace
+{
+juce::String childText(const juce::XmlElement& state, const char* tag)
+{
+    const auto* child = state.getChildByName(tag);
+    return child != nullptr ? child->getAllSubText() : juce::String("<none>");
+}
+
+void setChildText(juce::XmlElement& state, const char* tag, const juce::String& text)
+{
+    if (auto* old = state.getChildByName(tag))
+        state.removeChildElement(old, true);
+    state.createNewChildElement(tag)->addTextElement(text);
+}
+} // namespace
+
+juce::String stateModelId(const juce::XmlElement& state)
+{
+    return childText(state, "ModelId");
+}
+
+juce::String stateProgramIndex(const juce::XmlElement& state)
+{
+    return childText(state, "ProgramIndex");
+}
+
+std::unique_ptr<juce::XmlElement> withModelChoice(const juce::XmlElement& state, const juce::String& modelId,
+                                                  int programIndex)
+{
+    auto result = std::make_unique<juce::XmlElement>(state);
+    setChildText(*result, "ModelId", modelId);
+    setChildText(*result, "ProgramIndex", juce::String(programIndex));
+    return result;
+}
+
 } // namespace ferrowick_host

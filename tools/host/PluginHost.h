@@ -19,4 +19,21 @@ struct LoadedPlugin
 // On failure the instance is null and error says why.
 LoadedPlugin loadVst3Bundle(const juce::File& bundle, double sampleRate, int blockSize, juce::String& error);
 
+// The plug-in's own state document (the parameter tree with "ModelId" and "ProgramIndex"). The
+// VST3 hosting keeps it base64-encoded in the "IComponent" child of a "VST3PluginState" document;
+// both levels use the framework's binary XML wrapper. Null when the state cannot be read.
+std::unique_ptr<juce::XmlElement> readPluginState(juce::AudioPluginInstance& plugin);
+
+// Hands a plug-in state document to the instance the way a host restores a project: wrapped as
+// above and passed to setStateInformation. Call on the message thread.
+void writePluginState(juce::AudioPluginInstance& plugin, const juce::XmlElement& state);
+
+// The text of the state's "ModelId" child, or "<none>" when it has none.
+juce::String stateModelId(const juce::XmlElement& state);
+// The text of the state's "ProgramIndex" child, or "<none>" when it has none.
+juce::String stateProgramIndex(const juce::XmlElement& state);
+// The state's document with "ModelId" and "ProgramIndex" set to the given choice.
+std::unique_ptr<juce::XmlElement> withModelChoice(const juce::XmlElement& state, const juce::String& modelId,
+                                                  int programIndex);
+
 } // namespace ferrowick_host
