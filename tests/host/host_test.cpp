@@ -43,22 +43,6 @@ juce::AudioProcessor::BusesLayout layout(const juce::AudioChannelSet& in, const 
     return result;
 }
 
-// The plug-in's own state block. The VST3 hosting wraps it as base64 text in a
-// "VST3PluginState" document (itself in the framework's binary XML wrapper); the plug-in's block
-// inside is the framework's binary XML too.
-std::unique_ptr<juce::XmlElement> pluginState(juce::AudioPluginInstance& plugin)
-{
-    juce::MemoryBlock hostState;
-    plugin.getStateInformation(hostState);
-    const auto wrapper = juce::AudioProcessor::getXmlFromBinary(hostState.getData(), static_cast<int>(hostState.getSize()));
-    if (wrapper == nullptr || wrapper->getChildByName("IComponent") == nullptr)
-        return nullptr;
-    juce::MemoryBlock block;
-    if (!block.fromBase64Encoding(wrapper->getChildByName("IComponent")->getAllSubText()))
-        return nullptr;
-    return juce::AudioProcessor::getXmlFromBinary(block.getData(), static_cast<int>(block.getSize()));
-}
-
 void run(const juce::File& bundle, const juce::File& resources)
 {
     const auto settingsFile = resources.getChildFile("Settings.json");
@@ -112,7 +96,7 @@ void run(const juce::File& bundle, const juce::File& resources)
 
     const auto folders = resources.getChildFile("Models").findChildFiles(juce::File::findDirectories, false, "*");
     check(!folders.isEmpty(), "fixture catalogue present");
-    const auto xml = pluginState(plugin);
+    const auto xml = ferrowick_host::readPluginState(plugin);
     check(xml != nullptr, "state is readable XML");
     if (xml != nullptr && !folders.isEmpty())
     {

@@ -1,0 +1,363 @@
+// Plays audio through the Ferrowick VST3 bundle in the framework's VST3 hosting, the way a host
+// does: output at 48 and 96 kHz with a model, silence at 44.1 kHz, the host state carried from
+// one instance to another, and model and snapshot changes (state restores) between blocks and
+// while another thread keeps processing.
+//   ferrowick_host_audio_test BUNDLE_DIR RESOURCE_DIR
+// RESOURCE_DIR must be the plug-in's resource folder under the (temporary) HOME, holding the
+// catalogue that tools/make_catalogue.py writes.
+#include <atomic>
+#include <cmath>
+#include <iostream>
+#include <thread>
+#include <vector>
+
+#include <juce_audio_processors/juce_audio_processors.h>
+
+#include "PluginHost.h"
+#include "Render.h"
+
+namespace
+{
+int failures = 0;
+juce::File bundleDir;
+
+void check(bool condition, const juce::String& what)
+{
+    std::cout << (condition ? "ok   " : "FAIL ") << what << std::endl;
+    if (!condition)
+        ++failures;
+}
+
+// A fixture model and snapshot, and whether it plays (rows 1 and 2 of WaveHigh have no model file
+// and a file the model core refuses).
+struct Choice
+{
+    const char* model;
+    int snapshot;
+    bool plays;
+};
+
+juce::String describe(const Choice& choice)
+{
+    return juce::String(choice.model) + "/" + juce::String(choice.snapshot);
+}
+
+std::unique_ptr<juce::AudioPluginInstance> load(double rate, int block)
+{
+    juce::String error;
+    auto loaded = ferrowick_host::loadVst3Bundle(bundleDir, rate, block, error);
+    if (loaded.instance == nullptr)
+        check(false, "bundle loads: " + error);
+    return std::move(loaded.instance);
+}
+
+// Restores a state naming the choice, as a host reopening a project does.
+void choose(juce::AudioPluginInstance& plugin, const Choice& choice)
+{
+    if (const auto state = ferrowick_host::readPluginState(plugin))
+        ferrowick_host::writePluginState(plugin, *ferrowick_host::withModelChoice(*state, choice.model, choice.snapshot));
+}
+
+bool stateNames(juce::AudioPluginInstance& plugin, const Choice& choice)
+{
+    const auto state = ferrowick_host::readPluginState(plugin);
+    return state != nullptr && ferrowick_host::stateModelId(*state) == choice.model
+           && ferrowick_host::stateProgramIndex(*state) == juce::String(choice.snapshot);
+}
+
+juce::AudioProcessorParameter* parameter(juce::AudioPluginInstance& plugin, const juce::String& name)
+{
+    for (auto* p : plugin.getParameters())
+        if (p->getName(100) == name)
+            return p;
+    return nullptr;
+}
+
+float maxDifference(const juce::AudioBuffer<float>& a, const juce::AudioBuffer<float>& b, int channelA, int channelB)
+{
+    float worst = 0.0f;
+    const int n = juce::jmin(a.getNumSamples(), b.getNumSamples());
+    for (int i = 0; i < n; ++i)
+        worst = juce::jmax(worst, std::abs(a.getSample(channelA, i) - b.getSample(channelB, i)));
+    return worst;
+}
+
+juce::String levelText(const ferrowick_render::Levels& levels)
+{
+    return "RMS " + ferrowick_render::dbfs(levels.rms) + " dBFS, peak " + ferrowick_render::dbfs(levels.peak) + " dBFS";
+}
+
+constexpr float audible = 1.0e-4f; // -80 dBFS
+
+// Output at the two supported rates is finite and audible, the same on both output channels;
+// at 44.1 kHz it is exact silence. 96 kHz runs with an odd block length, so the resampler sees
+// chunks of odd length.
+void playsAtSupportedRatesOnly()
+{
+    for (const Choice choice : { Choice { "LstmLead", 0, true }, Choice { "WaveHigh", 0, true } })
+    {
+        for (const auto& [rate, block] : { std::pair { 48000, 512 }, std::pair { 96000, 333 }, std::pair { 44100, 512 } })
+        {
+            const auto what = describe(choice) + " at " + juce::String(rate) + " Hz";
+            auto plugin = load(rate, block);
+            if (plugin == nullptr)
+                return;
+            choose(*plugin, choice);
+            check(stateNames(*plugin, choice), what + ": state names the chosen model");
+            const int outputs = ferrowick_render::prepareMonoIn(*plugin, rate, block);
+            check(outputs == 2, what + ": mono in, stereo out (" + juce::String(outputs) + " outputs)");
+            if (outputs != 2)
+                continue;
+
+            const auto input = ferrowick_render::makePluckedChord(rate, 1.0);
+            const auto output = ferrowick_render::renderThrough(*plugin, input, block);
+            plugin->releaseResources();
+            const auto levels = ferrowick_render::measure(output);
+            check(levels.finite, what + ": every output sample finite");
+            if (rate == 44100)
+                check(levels.peak == 0.0f, what + ": silent (" + levelText(levels) + ")");
+            else
+            {
+                check(levels.rms > audible && levels.peak <= 16.0f, what + ": audible (" + levelText(levels) + ")");
+                check(maxDifference(output, output, 0, 1) == 0.0f, what + ": channel 1 is a copy of channel 0");
+            }
+        }
+    }
+}
+
+// The output gain scales the finished signal: -40 dB against the 0 dB default, same input, same
+// model, two fresh instances.
+void outputGainScalesTheOutput()
+{
+    const Choice choice { "LstmLead", 0, true };
+    juce::AudioBuffer<float> outputs[2];
+    for (int i = 0; i < 2; ++i)
+    {
+        auto plugin = load(48000, 256);
+        if (plugin == nullptr)
+            return;
+        choose(*plugin, choice);
+        if (i == 1)
+        {
+            auto* gainOut = parameter(*plugin, "Gain Out");
+            check(gainOut != nullptr, "Gain Out parameter present");
+            if (gainOut == nullptr)
+                return;
+            gainOut->setValue(0.0f);
+        }
+        ferrowick_render::prepareMonoIn(*plugin, 48000, 256);
+        outputs[i] = ferrowick_render::renderThrough(*plugin, ferrowick_render::makePluckedChord(48000, 0.5), 256);
+    }
+    const auto at0dB = ferrowick_render::measure(outputs[0]);
+    const auto atMinus40 = ferrowick_render::measure(outputs[1]);
+    const float ratio = at0dB.rms > 0.0f ? atMinus40.rms / at0dB.rms : 0.0f;
+    check(std::abs(ratio - 0.01f) < 0.0005f, "Gain Out at 0 (-40 dB) gives 1/100 of the 0 dB output (ratio "
+                                                 + juce::String(ratio, 5) + ")");
+}
+
+// getStateInformation of one instance into setStateInformation of a fresh one: the same gains,
+// model and snapshot, and then the same output for the same input.
+void stateRoundTrip()
+{
+    const Choice choice { "LinearClean", 1, true };
+    auto first = load(48000, 512);
+    auto second = load(48000, 512);
+    if (first == nullptr || second == nullptr)
+        return;
+    choose(*first, choice);
+    auto* gainIn = parameter(*first, "Gain In");
+    auto* gainOut = parameter(*first, "Gain Out");
+    check(gainIn != nullptr && gainOut != nullptr, "both gain parameters present");
+    if (gainIn == nullptr || gainOut == nullptr)
+        return;
+    gainIn->setValue(0.6f);
+    gainOut->setValue(0.75f);
+
+    juce::MemoryBlock saved;
+    first->getStateInformation(saved);
+    second->setStateInformation(saved.getData(), static_cast<int>(saved.getSize()));
+
+    for (const auto* name : { "Gain In", "Gain Out" })
+    {
+        auto* a = parameter(*first, name);
+        auto* b = parameter(*second, name);
+        check(b != nullptr && std::abs(a->getValue() - b->getValue()) < 1.0e-5f,
+              juce::String(name) + " restored: " + juce::String(a->getValue()) + " -> "
+                  + (b != nullptr ? juce::String(b->getValue()) : juce::String("<none>")));
+    }
+    check(stateNames(*second, choice), "restored state names " + describe(choice));
+
+    // The PARAM children of the two states agree value for value.
+    const auto stateA = ferrowick_host::readPluginState(*first);
+    const auto stateB = ferrowick_host::readPluginState(*second);
+    check(stateA != nullptr && stateB != nullptr, "both states readable");
+    if (stateA == nullptr || stateB == nullptr)
+        return;
+    int compared = 0;
+    for (auto* paramA : stateA->getChildWithTagNameIterator("PARAM"))
+    {
+        const auto id = paramA->getStringAttribute("id");
+        auto* paramB = stateB->getChildByAttribute("id", id);
+        check(paramB != nullptr
+                  && std::abs(paramA->getDoubleAttribute("value") - paramB->getDoubleAttribute("value")) < 1.0e-6,
+              "state PARAM " + id + " carried over");
+        ++compared;
+    }
+    check(compared == 2, "two PARAM children in the state (" + juce::String(compared) + ")");
+
+    const auto input = ferrowick_render::makePluckedChord(48000, 0.5);
+    ferrowick_render::prepareMonoIn(*first, 48000, 512);
+    ferrowick_render::prepareMonoIn(*second, 48000, 512);
+    const auto outA = ferrowick_render::renderThrough(*first, input, 512);
+    const auto outB = ferrowick_render::renderThrough(*second, input, 512);
+    check(ferrowick_render::measure(outA).rms > audible, "the original instance plays");
+    check(maxDifference(outA, outB, 0, 0) < 1.0e-6f, "the restored instance plays the same output (max difference "
+                                                         + juce::String(maxDifference(outA, outB, 0, 0)) + ")");
+
+    // A state without a model (empty id, no snapshot) restores the gains and keeps the model.
+    auto noModel = ferrowick_host::withModelChoice(*stateA, "", -1);
+    if (auto* param = noModel->getChildByAttribute("id", "GainOut"))
+        param->setAttribute("value", 0.5);
+    ferrowick_host::writePluginState(*second, *noModel);
+    check(stateNames(*second, choice), "a state with an empty model id keeps " + describe(choice));
+    check(std::abs(parameter(*second, "Gain Out")->getValue() - 0.5f) < 1.0e-5f,
+          "a state with an empty model id still restores the gains");
+}
+
+const Choice switches[] = {
+    { "WaveHigh", 0, true },  { "LinearClean", 1, true }, { "WaveHigh", 2, false }, { "ConvCrunch", 1, true },
+    { "WaveHigh", 1, false }, { "LstmLead", 0, true },    { "ConvCrunch", 0, true }, { "LinearClean", 0, true },
+};
+
+// Restores between blocks at 96 kHz: after each one the state names the new choice, the output
+// stays finite, plays with a model and is silent where the snapshot has no usable model file.
+void switchBetweenBlocks()
+{
+    constexpr int rate = 96000, block = 256, blocksPerChoice = 24;
+    auto plugin = load(rate, block);
+    if (plugin == nullptr)
+        return;
+    ferrowick_render::prepareMonoIn(*plugin, rate, block);
+    const auto chord = ferrowick_render::makePluckedChord(rate, 1.0);
+    juce::AudioBuffer<float> input(1, blocksPerChoice * block);
+    for (int i = 0; i < input.getNumSamples(); ++i)
+        input.setSample(0, i, chord.getSample(0, i % chord.getNumSamples()));
+
+    for (const auto& choice : switches)
+    {
+        choose(*plugin, choice);
+        check(stateNames(*plugin, choice), "switched to " + describe(choice) + " between blocks: state names it");
+        const auto output = ferrowick_render::renderThrough(*plugin, input, block);
+        const auto levels = ferrowick_render::measure(output);
+        check(levels.finite, describe(choice) + ": output finite");
+        if (choice.plays)
+            check(levels.rms > audible, describe(choice) + ": plays (" + levelText(levels) + ")");
+        else
+            check(levels.peak == 0.0f, describe(choice) + ": silent without a usable model file (" + levelText(levels) + ")");
+    }
+    plugin->releaseResources();
+}
+
+// An audio thread processes block after block while this (the message) thread restores one
+// choice after another. The audio thread never sees a NaN or infinity, nothing crashes, and the
+// last choice is the one in the state and the one playing.
+void switchWhileAnotherThreadProcesses()
+{
+    constexpr int rate = 48000, block = 256, rounds = 3, blocksPerSwitch = 4;
+    auto plugin = load(rate, block);
+    if (plugin == nullptr)
+        return;
+    ferrowick_render::prepareMonoIn(*plugin, rate, block);
+    const auto chord = ferrowick_render::makePluckedChord(rate, 1.0);
+
+    std::atomic<bool> stop { false };
+    std::atomic<int> processed { 0 };
+    std::atomic<int> nonFinite { 0 };
+    std::atomic<float> lastPeak { 0.0f };
+    std::thread audio([&] {
+        juce::AudioBuffer<float> buffer(2, block);
+        juce::MidiBuffer midi;
+        int position = 0;
+        while (!stop.load())
+        {
+            buffer.clear();
+            for (int i = 0; i < block; ++i)
+                buffer.setSample(0, i, chord.getSample(0, (position + i) % chord.getNumSamples()));
+            position = (position + block) % chord.getNumSamples();
+            plugin->processBlock(buffer, midi);
+            const auto levels = ferrowick_render::measure(buffer);
+            if (!levels.finite)
+                nonFinite.fetch_add(1);
+            lastPeak.store(levels.peak);
+            processed.fetch_add(1);
+        }
+    });
+
+    // Waits for the audio thread to get through a few more blocks; gives up (and fails) only if
+    // it has stopped making progress altogether.
+    auto letBlocksRun = [&](int count) {
+        const int target = processed.load() + count;
+        for (int spins = 0; processed.load() < target; ++spins)
+        {
+            if (spins > 200000)
+                return false;
+            std::this_thread::sleep_for(std::chrono::microseconds(50));
+        }
+        return true;
+    };
+
+    bool progressing = letBlocksRun(blocksPerSwitch);
+    int restores = 0;
+    for (int round = 0; round < rounds && progressing; ++round)
+        for (const auto& choice : switches)
+        {
+            choose(*plugin, choice);
+            ++restores;
+            progressing = letBlocksRun(blocksPerSwitch);
+            if (!progressing)
+                break;
+        }
+    const auto& last = switches[std::size(switches) - 1];
+    progressing = progressing && letBlocksRun(blocksPerSwitch);
+    const float peakAfterLast = lastPeak.load();
+    stop.store(true);
+    audio.join();
+    plugin->releaseResources();
+
+    check(progressing, "the audio thread kept processing through " + juce::String(restores) + " restores ("
+                           + juce::String(processed.load()) + " blocks)");
+    check(nonFinite.load() == 0, "every block finite while restoring (" + juce::String(nonFinite.load()) + " were not)");
+    check(stateNames(*plugin, last), "after the restores the state names the last choice, " + describe(last));
+    check(peakAfterLast > 0.0f, "the last choice plays on the audio thread");
+}
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 3)
+    {
+        std::cerr << "usage: ferrowick_host_audio_test BUNDLE_DIR RESOURCE_DIR" << std::endl;
+        return 2;
+    }
+    {
+        juce::ScopedJuceInitialiser_GUI framework;
+        bundleDir = juce::File::getCurrentWorkingDirectory().getChildFile(argv[1]);
+        const auto models = juce::File::getCurrentWorkingDirectory().getChildFile(argv[2]).getChildFile("Models");
+        for (const auto* id : { "LinearClean", "ConvCrunch", "LstmLead", "WaveHigh" })
+            if (!models.getChildFile(id).isDirectory())
+                check(false, juce::String("fixture model folder ") + id + " present");
+
+        std::cout << "== output at 48, 96 and 44.1 kHz" << std::endl;
+        playsAtSupportedRatesOnly();
+        outputGainScalesTheOutput();
+        std::cout << "== host state from one instance to another" << std::endl;
+        stateRoundTrip();
+        std::cout << "== model and snapshot changes while playing" << std::endl;
+        switchBetweenBlocks();
+        switchWhileAnotherThreadProcesses();
+    }
+    std::cout << (failures == 0 ? "all host audio checks passed"
+                                : juce::String(failures) + " host audio check(s) failed")
+              << std::endl;
+    return failures == 0 ? 0 : 1;
+}

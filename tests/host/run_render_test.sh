@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# Runs ferrowick_render against the built bundle with a fresh temporary HOME holding a generated
+# model catalogue, and checks its exit codes, its report and the WAV files it writes.
+#   run_render_test.sh RENDER_PROGRAM BUNDLE_DIR MAKE_CATALOGUE_PY
+set -uo pipefail
+program="$1"
+bundle="$(cd "$2" && pwd)"
+catalogue="$3"
+
+export HOME="$(mktemp -d /tmp/ferrowick-render-home.XXXXXX)"
+trap 'rm -rf "$HOME"' EXIT
+resources="$HOME/.config/Quorvex/Ferrowick"
+mkdir -p "$resources"
+python3 "$catalogue" "$resources"
+out="$HOME/out"
+
+failures=0
+check() { # check DESCRIPTION COMMAND...
+  local what="$1"; shift
+  if "$@"; then echo "ok   $what"; else echo "FAIL $what"; failures=$((failures + 1)); fi
+}
+
+"$program" "$bundle" --out "$out" --model WaveHigh --snapshot 0 --rates 48000,96000,44100 --seconds 0.5 --block 300 \
+  >"$HOME/report.txt" 2>&1
+status=$?
+cat "$HOME/report.txt"
+check "renders at three rates, exit 0" test "$status" -eq 0
+check "reports the plug-in" grep -q '^loaded: Ferrowick 1.0.5 by Quorvex' "$HOME/report.txt"
+check "reports the chosen model" grep -q '^model: "WaveHigh", snapshot 0' "$HOME/report.txt"
+check "reports finite output" test "$(grep -c 'every sample finite' "$HOME/report.txt")" -eq 3
+
+# The WAV files: 32-bit float, stereo, at their rate, 0.5 s long, finite; loud at 48 and
+# 96 kHz, silent at 44.1 kHz. Prints the peak found in each.
+wav_check() { # wav_check FILE RATE EXPECT(loud|silent)
+  python3 - "$@" <<'PY'
+import math, struct, sys
+path, rate, expect = sys.argv[1], int(sys.argv[2]), sys.argv[3]
+data = open(path, "rb").read()
+assert data[:4] == b"RIFF" and data[8:12] == b"WAVE", "not a WAV file"
+pos, fmt, samples = 12, None, None
+while pos + 8 <= len(data):
+    tag, size = data[pos:pos + 4], struct.unpack("<I", data[pos + 4:pos + 8])[0]
+    body = data[pos + 8:pos + 8 + size]
+    if tag == b"fmt ":
+        fmt = struct.unpack("<HHIIHH", body[:16])
+        if fmt[0] == 0xFFFE:
+            fmt = (struct.unpack("<H", body[24:26])[0],) + fmt[1:]
+    elif tag == b"data":
+        samples = struct.unpack("<%df" % (size // 4), body[:size // 4 * 4])
+    pos += 8 + size + (size & 1)
+assert fmt is not None and samples is not None, "fmt or data chunk missing"
+assert fmt[0] == 3 and fmt[5] == 32, "not 32-bit float: %r" % (fmt,)
+assert fmt[1] == 2 and fmt[2] == rate, "channels/rate: %r" % (fmt,)
+assert len(samples) == 2 * round(rate * 0.5), "length %d" % len(samples)
+assert all(math.isfinite(x) for x in samples), "non-finite sample"
+peak = max(abs(x) for x in samples)
+print("    %s: peak %.6f" % (path.rsplit("/", 1)[-1], peak))
+assert (peak > 1e-4) if expect == "loud" else (peak == 0.0), "expected %s" % expect
+PY
+}
+check "48 kHz WAV: float, stereo, audible" wav_check "$out/ferrowick-48000.wav" 48000 loud
+check "96 kHz WAV: float, stereo, audible" wav_check "$out/ferrowick-96000.wav" 96000 loud
+check "44.1 kHz WAV: silent" wav_check "$out/ferrowick-44100.wav" 44100 silent
+
+# A WAV file as input; its rate differs from the render rate, which is reported, not fatal.
+"$program" "$bundle" --out "$HOME/again" --in "$out/ferrowick-48000.wav" --rates 96000 >"$HOME/again.txt" 2>&1
+status=$?
+cat "$HOME/again.txt"
+check "renders a WAV input, exit 0" test "$status" -eq 0
+check "reports the input's other rate" grep -q 'is at 48000 Hz; played as is at 96000 Hz' "$HOME/again.txt"
+check "mixes a stereo input down" grep -q '2 channels mixed down to mono' "$HOME/again.txt"
+check "writes the output" test -s "$HOME/again/ferrowick-96000.wav"
+
+# Failures.
+"$program" "$HOME/missing.vst3" --out "$HOME/x" >/dev/null 2>&1
+check "a missing bundle exits 1" test $? -eq 1
+"$program" "$bundle" --out "$HOME/x" --model NoSuchModel >"$HOME/nosuch.txt" 2>&1
+check "a model not in the catalogue exits 1" test $? -eq 1
+check "  and says so" grep -q 'did not take model "NoSuchModel"' "$HOME/nosuch.txt"
+"$program" "$bundle" --rates 48000 >/dev/null 2>&1
+check "no --out exits 2" test $? -eq 2
+"$program" "$bundle" --out "$HOME/x" --rates 48k >/dev/null 2>&1
+check "a malformed rate exits 2" test $? -eq 2
+
+echo "render tool: $failures check(s) failed"
+test "$failures" -eq 0
