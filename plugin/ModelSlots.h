@@ -13,6 +13,8 @@ struct LoadedModel
 {
     std::shared_ptr<kep::DSP> model;
     float loudnessGain = 1.0f;
+    // Set by the audio thread when the model threw; it is not called again.
+    std::atomic<bool> faulted{false};
 };
 
 // The pending and active model slots of one catalogue entry, shared between the loading threads
@@ -43,7 +45,10 @@ public:
     void publish(std::shared_ptr<kep::DSP> model, float loudnessGain)
     {
         std::lock_guard<std::mutex> lock(ownersLock);
-        owned.push_back(std::make_unique<LoadedModel>(LoadedModel{std::move(model), loudnessGain}));
+        auto loaded = std::make_unique<LoadedModel>();
+        loaded->model = std::move(model);
+        loaded->loudnessGain = loudnessGain;
+        owned.push_back(std::move(loaded));
         PendingModel.store(owned.back().get());
         collectLocked();
     }
@@ -64,7 +69,7 @@ public:
 
     // Audio side, once per block before the first chunk: moves a pending model into the active
     // slot. Returns the active model, or nullptr when there is none. Never blocks or allocates.
-    const LoadedModel* takeOver()
+    LoadedModel* takeOver()
     {
         for (int attempt = 0; attempt < 4; attempt++)
         {
@@ -83,7 +88,7 @@ public:
     }
 
     // Audio side: the active model without taking anything over.
-    const LoadedModel* active() const { return ActiveModel.load(); }
+    LoadedModel* active() const { return ActiveModel.load(); }
 
     std::atomic<LoadedModel*> PendingModel{nullptr};
     std::atomic<LoadedModel*> ActiveModel{nullptr};

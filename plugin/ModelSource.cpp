@@ -52,6 +52,16 @@ ModelSource::ModelSource()
     TableFont.setHeight(22.0f);
 }
 
+ModelSource::ModelSource(ModelSource&& other) noexcept
+    : juce::TableListBoxModel(), ModelSlots(), TableFont(std::move(other.TableFont)), ModelId(std::move(other.ModelId)),
+      DeviceName(std::move(other.DeviceName)), DeviceUrl(std::move(other.DeviceUrl)), ScaleSettings(other.ScaleSettings),
+      GainAdjust(other.GainAdjust), ColumnNames(std::move(other.ColumnNames)), Rows(std::move(other.Rows)),
+      ColumnWidths(std::move(other.ColumnWidths)), ProgramIndex(other.ProgramIndex),
+      RowChangeCallback(std::move(other.RowChangeCallback)), LoudnessGain(other.LoudnessGain),
+      BassBoost(other.BassBoost), BassCut(other.BassCut), Lowpass(other.Lowpass)
+{
+}
+
 juce::String ModelSource::getPluginResourceDir()
 {
     return PluginPaths::getPluginResourceDir();

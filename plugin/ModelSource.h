@@ -8,16 +8,22 @@
 #include <juce_gui_basics/juce_gui_basics.h>
 
 #include "core/dsp.h"
+#include "plugin/ModelSlots.h"
 
 // One model folder of the catalogue ("Models/<id>" in the resource folder): its metadata, its
 // snapshot table, the current snapshot and its models. Also the table model that paints the
 // snapshot table in the editor.
-class ModelSource : public juce::TableListBoxModel
+//
+// The model slots PendingModel and ActiveModel come from ModelSlots, which hands models over to
+// the audio thread without locks. Everything else is fixed once the entry is loaded, except
+// ProgramIndex and LoudnessGain, which the processor changes under its loading lock.
+class ModelSource : public juce::TableListBoxModel, public ModelSlots
 {
 public:
     ModelSource();
-    ModelSource(ModelSource&&) = default;
-    ModelSource& operator=(ModelSource&&) = default;
+    // Moves the catalogue data; the model slots of the new entry start empty.
+    ModelSource(ModelSource&& other) noexcept;
+    ModelSource& operator=(ModelSource&&) = delete;
     ~ModelSource() override = default;
 
     // Names of the catalogue's model folders, in directory order (not sorted).
@@ -45,9 +51,7 @@ public:
     std::vector<int32_t> ColumnWidths;
     int32_t ProgramIndex = -1;
     std::function<void(int32_t)> RowChangeCallback = [](int32_t) {};
-    std::shared_ptr<kep::DSP> PendingModel; // written by the loading thread
-    std::shared_ptr<kep::DSP> ActiveModel;  // written by the audio thread only
-    float LoudnessGain = 1.0f;              // linear
+    float LoudnessGain = 1.0f; // linear; the audio thread uses the gain published with each model
     bool BassBoost = false;
     bool BassCut = false;
     bool Lowpass = false;

@@ -1,11 +1,14 @@
 #include "plugin/PluginProcessor.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <exception>
 #include <stdexcept>
 
 #include "core/get_dsp.h"
 #include "core/model_file.h"
+#include "plugin/Gain.h"
 #include "plugin/Parameters.h"
 #include "plugin/PluginSettings.h"
 
@@ -25,15 +28,24 @@ void setUpBassFilter(Biquad& filter, float sampleRate, float gainDb)
     filter.Update();
 }
 
-// 10^((-10 - loudness) * 0.05) from the model file's metadata. A file without a numeric
-// "loudness" is refused before its model is published.
+// 10^((-10 - loudness) * 0.05) from the model file's metadata (a boolean reads as 1 or 0). A
+// file without a usable "loudness" is refused before its model is published.
 float loudnessGainOf(const kep::dspData& data)
 {
     const auto& metadata = data.metadata;
-    if (!metadata.is_object() || !metadata.contains("loudness") || !metadata["loudness"].is_number())
+    const bool usable = metadata.is_object() && metadata.contains("loudness")
+                        && (metadata.at("loudness").is_number() || metadata.at("loudness").is_boolean());
+    if (!usable)
         throw std::runtime_error("Model file has no numeric \"loudness\" in its metadata.");
-    const float loudness = metadata["loudness"].get<float>();
+    const float loudness = metadata.at("loudness").get<float>();
     return std::pow(10.0f, (-10.0f - loudness) * 0.05f);
+}
+
+void writeSilence(float* ch0, float* ch1, int n)
+{
+    std::fill(ch0, ch0 + n, 0.0f);
+    if (ch1 != nullptr)
+        std::fill(ch1, ch1 + n, 0.0f);
 }
 } // namespace
 
@@ -43,6 +55,9 @@ CorvaneAudioProcessor::CorvaneAudioProcessor()
                          .withOutput("Output", juce::AudioChannelSet::stereo(), true)),
       valueTreeState(*this, nullptr, "Ferrowick", createParameterLayout(*this))
 {
+    gainInValue = valueTreeState.getRawParameterValue(ParameterIds[0]);
+    gainOutValue = valueTreeState.getRawParameterValue(ParameterIds[1]);
+
     PluginSettings::Load();
 
     sampleRate = 48000;
@@ -65,15 +80,36 @@ CorvaneAudioProcessor::~CorvaneAudioProcessor() = default;
 
 void CorvaneAudioProcessor::setModel(juce::String id, int index)
 {
-    if (id.isEmpty() && modelSource != nullptr && modelSource->ModelId.isNotEmpty())
-        return;
-
-    modelSource = std::make_shared<ModelSource>(ModelSource::loadModel(id));
-    // The editor's table is refreshed here once the plug-in window exists.
-    setProgram(index);
+    std::lock_guard<std::mutex> lock(loadLock);
+    setModelLocked(id, index);
 }
 
 void CorvaneAudioProcessor::setProgram(int index)
+{
+    std::lock_guard<std::mutex> lock(loadLock);
+    setProgramLocked(index);
+}
+
+std::pair<juce::String, int> CorvaneAudioProcessor::currentChoice()
+{
+    std::lock_guard<std::mutex> lock(loadLock);
+    return { modelSource->ModelId, modelSource->ProgramIndex };
+}
+
+void CorvaneAudioProcessor::setModelLocked(const juce::String& id, int index)
+{
+    if (id.isEmpty() && modelSource != nullptr && modelSource->ModelId.isNotEmpty())
+        return;
+
+    // The new entry holds no model yet: the audio path is silent until setProgram publishes
+    // one. The previous entry is freed here or at a later change, once no block uses it.
+    modelSource = std::make_shared<ModelSource>(ModelSource::loadModel(id));
+    entries.publish(modelSource);
+    refreshEditorTable();
+    setProgramLocked(index);
+}
+
+void CorvaneAudioProcessor::setProgramLocked(int index)
 {
     const auto entry = modelSource;
     if (entry == nullptr || index < 0 || index == entry->ProgramIndex || index >= entry->getNumRows())
@@ -91,7 +127,7 @@ void CorvaneAudioProcessor::setProgram(int index)
             auto data = kep::read_config_file(modelFile.getFullPathName().toStdString());
             std::shared_ptr<kep::DSP> model = kep::get_dsp(data);
             const float loudnessGain = loudnessGainOf(data);
-            entry->PendingModel = std::move(model);
+            entry->publish(std::move(model), loudnessGain);
             entry->LoudnessGain = loudnessGain;
             modelLoadError.clear();
         }
@@ -102,6 +138,11 @@ void CorvaneAudioProcessor::setProgram(int index)
             return;
         }
     }
+    else
+    {
+        // Frees models that the audio thread has let go of since the last change.
+        entry->collect();
+    }
 
     const juce::File pictureFile(folder + "/" + "images" + "/" + stem + ".jpg");
     juce::Image picture;
@@ -111,11 +152,26 @@ void CorvaneAudioProcessor::setProgram(int index)
         picture = juce::Image(juce::Image::ARGB, 1, 1, true);
     modelPicture = std::make_unique<juce::Image>(picture);
 
+    repaintEditor();
+}
+
+void CorvaneAudioProcessor::refreshEditorTable()
+{
+    // The plug-in window binds its snapshot table to the new entry here.
+}
+
+void CorvaneAudioProcessor::repaintEditor()
+{
     // Components belong to the message thread; a load on another thread (host state restore)
-    // leaves the repaint to the editor's own refresh.
+    // leaves the repaint to the window's own refresh.
     if (juce::MessageManager::existsAndIsCurrentThread())
         if (auto* editor = getActiveEditor())
             editor->repaint();
+}
+
+void CorvaneAudioProcessor::updateEditorSampleRateMessage()
+{
+    // The plug-in window shows or hides its sample-rate message here.
 }
 
 const juce::String CorvaneAudioProcessor::getName() const
@@ -126,18 +182,74 @@ const juce::String CorvaneAudioProcessor::getName() const
 void CorvaneAudioProcessor::prepareToPlay(double rate, int /*maximumExpectedSamplesPerBlock*/)
 {
     sampleRate = static_cast<int32_t>(rate);
-    const auto output = getBusesLayout().getMainOutputChannelSet();
-    stereoOut = !getBusesLayout().outputBuses.isEmpty() && output.size() >= 2;
+    updateEditorSampleRateMessage();
+    const auto layout = getBusesLayout();
+    stereoOut = !layout.outputBuses.isEmpty() && layout.getMainOutputChannelSet().size() >= 2;
 }
 
 void CorvaneAudioProcessor::releaseResources() {}
 
 void CorvaneAudioProcessor::processBlock(juce::AudioBuffer<float>& buffer, juce::MidiBuffer& /*midiMessages*/)
 {
-    // PLACEHOLDER: the audio path (gains, model, loudness, tone filters, 96 kHz resampling)
-    // replaces this. Until then every block is silent. No lock, no allocation here.
+    // Flush-to-zero for this block; the previous mode is restored on every way out.
     juce::ScopedNoDenormals noDenormals;
-    buffer.clear();
+
+    const int n = buffer.getNumSamples();
+    if (buffer.getNumChannels() < 1 || n <= 0)
+    {
+        inputLevel.store(0.0f, std::memory_order_relaxed);
+        return;
+    }
+    float* ch0 = buffer.getWritePointer(0);
+    float* ch1 = stereoOut && buffer.getNumChannels() >= 2 ? buffer.getWritePointer(1) : nullptr;
+
+    const float gainIn = ferrowick::parameterToGain(gainInValue->load(std::memory_order_relaxed));
+    const float gainOut = ferrowick::parameterToGain(gainOutValue->load(std::memory_order_relaxed));
+
+    ferrowick::applyGain(ch0, n, gainIn);
+    inputLevel.store(ferrowick::rmsLevel(ch0, n), std::memory_order_relaxed);
+
+    // One entry, and one model of it, from here to the end of the block.
+    ModelSource* entry = entries.beginBlock();
+    if (entry == nullptr)
+    {
+        writeSilence(ch0, ch1, n);
+        entries.endBlock();
+        return;
+    }
+    ferrowick::applyGain(ch0, n, gainIn * ferrowick::dbToGain(entry->GainAdjust));
+
+    if (sampleRate != 48000 && sampleRate != 96000)
+    {
+        writeSilence(ch0, ch1, n);
+        entries.endBlock();
+        return;
+    }
+
+    LoadedModel* loaded = entry->takeOver();
+    if (loaded == nullptr || loaded->faulted.load(std::memory_order_relaxed))
+    {
+        writeSilence(ch0, ch1, n);
+        entries.endBlock();
+        return;
+    }
+
+    ferrowick::ChainState state { lowpassFilter, bassBoostFilter, bassCutFilter, dcBlocker, decimatorHistory,
+                                  interpolatorHistory };
+    const ferrowick::ToneSwitches tone { entry->Lowpass, entry->BassBoost, entry->BassCut };
+    if (!modelChain.processBlock(ch0, n, sampleRate, *loaded->model, loaded->loudnessGain, tone, state))
+    {
+        // The model threw: this block is silent and the model is not run again.
+        loaded->faulted.store(true, std::memory_order_relaxed);
+        writeSilence(ch0, ch1, n);
+        entries.endBlock();
+        return;
+    }
+
+    ferrowick::applyGain(ch0, n, gainOut);
+    if (ch1 != nullptr)
+        std::copy(ch0, ch0 + n, ch1);
+    entries.endBlock();
 }
 
 double CorvaneAudioProcessor::getTailLengthSeconds() const { return 0.0; }
@@ -161,19 +273,41 @@ void CorvaneAudioProcessor::changeProgramName(int /*index*/, const juce::String&
 void CorvaneAudioProcessor::getStateInformation(juce::MemoryBlock& destData)
 {
     // The parameter tree plus the current model id and snapshot index.
-    // (Reading the entry safely against a concurrent model change comes with the thread-safe
-    // entry exchange.)
-    const auto entry = modelSource;
+    const auto [id, index] = currentChoice();
     auto xml = valueTreeState.copyState().createXml();
-    xml->createNewChildElement("ModelId")->addTextElement(entry->ModelId);
-    xml->createNewChildElement("ProgramIndex")->addTextElement(juce::String(entry->ProgramIndex));
+    xml->createNewChildElement("ModelId")->addTextElement(id);
+    xml->createNewChildElement("ProgramIndex")->addTextElement(juce::String(index));
     copyXmlToBinary(*xml, destData);
 }
 
-void CorvaneAudioProcessor::setStateInformation(const void* /*data*/, int /*sizeInBytes*/)
+void CorvaneAudioProcessor::setStateInformation(const void* data, int sizeInBytes)
 {
-    // PLACEHOLDER: restoring the host state lands with its own change; until then a restore
-    // keeps the instance as it is.
+    auto xml = getXmlFromBinary(data, sizeInBytes);
+    if (xml == nullptr)
+        return;
+
+    auto childNamed = [&xml](const char* tag) -> juce::XmlElement* {
+        for (auto* child : xml->getChildIterator())
+            if (child->getTagName().equalsIgnoreCase(tag))
+                return child;
+        return nullptr;
+    };
+    auto* idElement = childNamed("ModelId");
+    auto* indexElement = childNamed("ProgramIndex");
+    const bool haveChoice = idElement != nullptr && indexElement != nullptr;
+    const juce::String id = idElement != nullptr ? idElement->getAllSubText() : juce::String();
+    const int index = indexElement != nullptr ? std::atoi(indexElement->getAllSubText().toRawUTF8()) : 0;
+    if (idElement != nullptr)
+        xml->removeChildElement(idElement, true);
+    if (indexElement != nullptr)
+        xml->removeChildElement(indexElement, true);
+
+    if (xml->getTagName().equalsIgnoreCase(valueTreeState.state.getType().toString()))
+        valueTreeState.replaceState(juce::ValueTree::fromXml(*xml));
+
+    // A block without the model choice restores the parameters and keeps the model.
+    if (haveChoice)
+        setModel(id, index);
 }
 
 bool CorvaneAudioProcessor::isBusesLayoutSupported(const BusesLayout& layouts) const

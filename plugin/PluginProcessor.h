@@ -3,14 +3,23 @@
 #include <array>
 #include <atomic>
 #include <memory>
+#include <mutex>
 
 #include <juce_audio_processors/juce_audio_processors.h>
 
 #include "plugin/Biquad.h"
+#include "plugin/EntryExchange.h"
+#include "plugin/ModelChain.h"
 #include "plugin/ModelSource.h"
 #include "plugin/ToneFilters.h"
 
 // The host-facing audio processor: one per plug-in instance.
+//
+// Threads: models and catalogue entries are loaded on whichever thread asks for them (the
+// constructing thread, the message thread, a host thread restoring state); those threads take
+// `loadLock` among themselves. The audio thread takes no lock and allocates nothing: it reaches
+// the current entry through `entries` (EntryExchange) and its models through the entry's
+// ModelSlots, and it never frees either; what it lets go of is freed by the loading side.
 class CorvaneAudioProcessor : public juce::AudioProcessor, public juce::AudioProcessorParameter::Listener
 {
 public:
@@ -48,6 +57,9 @@ public:
     // the gain and the picture as they were and records the reason in modelLoadError.
     void setProgram(int index);
 
+    // The current entry's id and snapshot index, read together from one entry.
+    std::pair<juce::String, int> currentChoice();
+
     juce::AudioProcessorValueTreeState valueTreeState;
     std::shared_ptr<ModelSource> modelSource;
     std::atomic<float> inputLevel { 0.0f };
@@ -65,5 +77,19 @@ public:
     juce::String modelLoadError;
 
 private:
+    void setModelLocked(const juce::String& id, int index);
+    void setProgramLocked(int index);
+
+    // Places where an open plug-in window is told about changes.
+    void refreshEditorTable();
+    void repaintEditor();
+    void updateEditorSampleRateMessage();
+
+    std::mutex loadLock;
+    EntryExchange<ModelSource> entries;
+    ferrowick::ModelChain modelChain;
+    std::atomic<float>* gainInValue = nullptr;
+    std::atomic<float>* gainOutValue = nullptr;
+
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR(CorvaneAudioProcessor)
 };

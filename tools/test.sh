@@ -26,8 +26,9 @@ cmake --build build-asan -j "$jobs"
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1:halt_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
   ctest --output-on-failure -j "$jobs")
 
-echo "== lock-free hand-over under ThreadSanitizer"
-cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFERROWICK_CORE_ONLY=ON -DFERROWICK_BUILD_BENCH=OFF \
+echo "== model switching while audio runs, under ThreadSanitizer"
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFERROWICK_BUILD_BENCH=OFF \
   -DFERROWICK_SANITIZE=thread >/dev/null
-cmake --build build-tsan -j "$jobs" --target realtime_tests
-(cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest --output-on-failure -R '^(ModelSlots|EntryExchange|Exchange)\.')
+cmake --build build-tsan -j "$jobs" --target realtime_tests ferrowick_plugin_tests
+(cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+  ctest --output-on-failure -j "$jobs" -R '^(ModelSlots|EntryExchange|Exchange|Concurrency)\.')

@@ -155,8 +155,8 @@ TEST_F(Catalogue, GeneratedCatalogueReadsBack)
     EXPECT_EQ(joined(conv.Rows[0]), "Rhythm|2.5|5.0|7.5");
     EXPECT_EQ(conv.ProgramIndex, -1);
     EXPECT_EQ(conv.LoudnessGain, 1.0f);
-    EXPECT_EQ(conv.PendingModel, nullptr);
-    EXPECT_EQ(conv.ActiveModel, nullptr);
+    EXPECT_EQ(conv.PendingModel.load(), nullptr);
+    EXPECT_EQ(conv.ActiveModel.load(), nullptr);
 
     auto linear = ModelSource::loadModel("LinearClean");
     EXPECT_FLOAT_EQ(linear.GainAdjust, -3.5f);

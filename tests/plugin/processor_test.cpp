@@ -131,7 +131,7 @@ TEST_F(Processor, EmptyCatalogueGivesTheNoModelEntryAndWritesSettings)
     ASSERT_NE(processor.modelSource, nullptr);
     EXPECT_EQ(processor.modelSource->DeviceName, "No Model");
     EXPECT_EQ(processor.modelSource->ProgramIndex, -1);
-    EXPECT_EQ(processor.modelSource->PendingModel, nullptr);
+    EXPECT_EQ(processor.modelSource->PendingModel.load(), nullptr);
     EXPECT_EQ(processor.modelPicture, nullptr);
     EXPECT_TRUE(settingsFile().existsAsFile());
     EXPECT_TRUE(resourceDir().getChildFile("Presets").isDirectory());
@@ -152,8 +152,8 @@ TEST_F(Processor, SingleModelIsChosenWithSnapshotZero)
     const auto& entry = *processor.modelSource;
     EXPECT_EQ(entry.ModelId, "LinearClean");
     EXPECT_EQ(entry.ProgramIndex, 0);
-    ASSERT_NE(entry.PendingModel, nullptr);
-    EXPECT_EQ(entry.ActiveModel, nullptr);
+    ASSERT_NE(entry.PendingModel.load(), nullptr);
+    EXPECT_EQ(entry.ActiveModel.load(), nullptr);
     EXPECT_FLOAT_EQ(entry.LoudnessGain, 1.0f); // loudness -10
     EXPECT_FLOAT_EQ(entry.GainAdjust, -3.5f);
     ASSERT_NE(processor.modelPicture, nullptr);
@@ -170,7 +170,7 @@ TEST_F(Processor, LastChosenModelIsTakenWithItsStoredSnapshot)
     CorvaneAudioProcessor processor;
     EXPECT_EQ(processor.modelSource->ModelId, "LinearClean");
     EXPECT_EQ(processor.modelSource->ProgramIndex, 1);
-    ASSERT_NE(processor.modelSource->PendingModel, nullptr);
+    ASSERT_NE(processor.modelSource->PendingModel.load(), nullptr);
     EXPECT_NEAR(processor.modelSource->LoudnessGain, std::pow(10.0f, 0.3f), 1e-5f); // loudness -16
 
     // A second instance starts from the same shared record.
@@ -202,7 +202,7 @@ TEST_F(Processor, StoredSnapshotOutsideTheTableLoadsNothing)
         CorvaneAudioProcessor processor;
         EXPECT_EQ(processor.modelSource->ModelId, "LinearClean");
         EXPECT_EQ(processor.modelSource->ProgramIndex, -1);
-        EXPECT_EQ(processor.modelSource->PendingModel, nullptr);
+        EXPECT_EQ(processor.modelSource->PendingModel.load(), nullptr);
         EXPECT_EQ(processor.modelPicture, nullptr);
     }
 }
@@ -215,7 +215,7 @@ TEST_F(Processor, BrokenModelFileDoesNotFailConstruction)
     ASSERT_NO_THROW(processor = std::make_unique<CorvaneAudioProcessor>());
     EXPECT_EQ(processor->modelSource->ModelId, "WaveHigh");
     EXPECT_EQ(processor->modelSource->ProgramIndex, 2);
-    EXPECT_EQ(processor->modelSource->PendingModel, nullptr);
+    EXPECT_EQ(processor->modelSource->PendingModel.load(), nullptr);
     EXPECT_EQ(processor->modelSource->LoudnessGain, 1.0f);
     EXPECT_EQ(processor->modelPicture, nullptr);
     EXPECT_FALSE(processor->modelLoadError.isEmpty());
@@ -225,13 +225,13 @@ TEST_F(Processor, ModelFileWithoutLoudnessIsRefusedBeforeItIsPublished)
 {
     makeCatalogue("--only LinearClean");
     CorvaneAudioProcessor processor;
-    const auto playing = processor.modelSource->PendingModel;
+    const auto playing = processor.modelSource->PendingModel.load();
     writeResource("Models/LinearClean/models/001.kep",
                   R"({"version": "0.5.0", "architecture": "Linear", "config": {"receptive_field": 1, "bias": false},
                       "weights": [1.0], "metadata": {"gain": 3}})");
     processor.setProgram(1);
     EXPECT_EQ(processor.modelSource->ProgramIndex, 1);
-    EXPECT_EQ(processor.modelSource->PendingModel, playing);
+    EXPECT_EQ(processor.modelSource->PendingModel.load(), playing);
     EXPECT_FLOAT_EQ(processor.modelSource->LoudnessGain, 1.0f);
     EXPECT_TRUE(processor.modelLoadError.contains("loudness"));
 }
@@ -242,7 +242,7 @@ TEST_F(Processor, MissingModelFileKeepsTheModelButShowsTheNewPicture)
     chooseLast("WaveHigh", 1);
     CorvaneAudioProcessor processor;
     EXPECT_EQ(processor.modelSource->ProgramIndex, 1);
-    EXPECT_EQ(processor.modelSource->PendingModel, nullptr);
+    EXPECT_EQ(processor.modelSource->PendingModel.load(), nullptr);
     ASSERT_NE(processor.modelPicture, nullptr);
     EXPECT_EQ(processor.modelPicture->getWidth(), 48);
     EXPECT_TRUE(processor.modelLoadError.isEmpty());
@@ -253,16 +253,16 @@ TEST_F(Processor, SetProgramIgnoresCurrentNegativeAndOutOfRangeIndices)
     makeCatalogue("--only LinearClean");
     CorvaneAudioProcessor processor;
     auto* picture = processor.modelPicture.get();
-    const auto model = processor.modelSource->PendingModel;
+    const auto model = processor.modelSource->PendingModel.load();
     for (const int index : { 0, -1, 2, 100 })
     {
         processor.setProgram(index);
         EXPECT_EQ(processor.modelSource->ProgramIndex, 0);
         EXPECT_EQ(processor.modelPicture.get(), picture);
-        EXPECT_EQ(processor.modelSource->PendingModel, model);
+        EXPECT_EQ(processor.modelSource->PendingModel.load(), model);
     }
     processor.setProgram(1);
-    EXPECT_NE(processor.modelSource->PendingModel, model);
+    EXPECT_NE(processor.modelSource->PendingModel.load(), model);
     EXPECT_NE(processor.modelPicture.get(), picture);
 }
 
@@ -284,7 +284,7 @@ TEST_F(Processor, SetModelWithAnEmptyIdKeepsARealModel)
     processor.setModel("LinearClean", 1); // the same id is read again from disk
     EXPECT_NE(processor.modelSource, real);
     EXPECT_EQ(processor.modelSource->ProgramIndex, 1);
-    EXPECT_NE(processor.modelSource->PendingModel, nullptr);
+    EXPECT_NE(processor.modelSource->PendingModel.load(), nullptr);
 }
 
 TEST_F(Processor, FilesComeFromTheFolderNamedByModelIdAndPicturesByContent)
@@ -294,7 +294,7 @@ TEST_F(Processor, FilesComeFromTheFolderNamedByModelIdAndPicturesByContent)
     writeResource("Models/Alias/settings.txt", "Setting,Gain\nA,1\nB,2\n");
     CorvaneAudioProcessor processor;
     processor.setModel("Alias", 1);
-    ASSERT_NE(processor.modelSource->PendingModel, nullptr);
+    ASSERT_NE(processor.modelSource->PendingModel.load(), nullptr);
     EXPECT_NEAR(processor.modelSource->LoudnessGain, std::pow(10.0f, 0.3f), 1e-5f);
 
     // A PNG picture with a ".jpg" name is decoded; a missing one gives a blank 1 x 1 picture.
@@ -324,7 +324,7 @@ TEST_F(Processor, SnapshotOneThousandUsesFourDigitNames)
                       "weights": [1.0], "metadata": {"loudness": -4}})");
     chooseLast("Big", 1000);
     CorvaneAudioProcessor processor;
-    ASSERT_NE(processor.modelSource->PendingModel, nullptr);
+    ASSERT_NE(processor.modelSource->PendingModel.load(), nullptr);
     EXPECT_NEAR(processor.modelSource->LoudnessGain, std::pow(10.0f, -0.3f), 1e-6f);
 }
 
