@@ -1,20 +1,43 @@
 #!/usr/bin/env bash
-# The main job: installs what is missing, builds, writes a demo model into a temporary folder
-# and runs audio through it, reporting what it did.
+# The main job: installs what is missing, builds the plug-in bundle and the render host, writes a
+# demo model catalogue into a temporary resource folder and plays a plucked chord through the
+# built bundle at 48 kHz and at 96 kHz, printing what it loaded and the levels, and leaving one
+# WAV file per rate in ./demo-output/ (or the folder given as the first argument).
+#   bash tools/main.sh [OUT_DIR]
+# FERROWICK_JOBS limits the build's parallel jobs (default: one per core).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
+out="$(mkdir -p "${1:-demo-output}" && cd "${1:-demo-output}" && pwd)"
+jobs="${FERROWICK_JOBS:-$(nproc)}"
 
 bash tools/install-deps.sh
 
+# Everything the plug-in writes (its settings, the demo catalogue) goes into a temporary HOME.
 export HOME="$(mktemp -d /tmp/ferrowick-home.XXXXXX)"
 trap 'rm -rf "$HOME"' EXIT
 
+echo "== build: plug-in bundle and render host"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build -j "$(nproc)" --target kep_run_model
+cmake --build build -j "$jobs" --target Ferrowick_VST3 ferrowick_render
+bundle="build/plugin/Ferrowick_artefacts/Release/VST3/Ferrowick.vst3"
+render="build/tools/render/ferrowick_render_artefacts/Release/ferrowick_render"
 
-# A demo catalogue in the plug-in's resource folder under the temporary HOME; play its Linear model.
+echo "== demo catalogue"
 resources="$HOME/.config/Quorvex/Ferrowick"
 python3 tools/make_catalogue.py "$resources"
-model="$resources/Models/LinearClean/models/000.kep"
-./build/bench/kep_run_model "$model" 2.0 256
+ls "$resources/Models"
+# The plug-in starts with the last chosen model of its settings file: the WaveNet capture.
+cat >"$resources/Settings.json" <<'JSON'
+{
+  "UiScaling": 100,
+  "LastSelectedModelId": "WaveHigh",
+  "LastSelectedModelIdx": 0
+}
+JSON
+
+echo "== render: a strummed chord through the bundle, input and output gain +10 dB"
+"$render" "$bundle" --out "$out" --rates 48000,96000 --seconds 3 --gain-in 10 --gain-out 10
+
+echo "== demo output: $out"
+ls -l "$out"

@@ -71,6 +71,11 @@ check "reports the input's other rate" grep -q 'is at 48000 Hz; played as is at 
 check "mixes a stereo input down" grep -q '2 channels mixed down to mono' "$HOME/again.txt"
 check "writes the output" test -s "$HOME/again/ferrowick-96000.wav"
 
+# Gains given in dB land in the plug-in's parameters.
+"$program" "$bundle" --out "$HOME/gains" --rates 48000 --seconds 0.2 --gain-in 10 --gain-out -6 >"$HOME/gains.txt" 2>&1
+check "gains given on the command line, exit 0" test $? -eq 0
+check "  and reported as set" grep -q '^parameters: Gain In 10.0 dB, Gain Out -6.0 dB' "$HOME/gains.txt"
+
 # Failures.
 "$program" "$HOME/missing.vst3" --out "$HOME/x" >/dev/null 2>&1
 check "a missing bundle exits 1" test $? -eq 1
@@ -81,6 +86,8 @@ check "  and says so" grep -q 'did not take model "NoSuchModel"' "$HOME/nosuch.t
 check "no --out exits 2" test $? -eq 2
 "$program" "$bundle" --out "$HOME/x" --rates 48k >/dev/null 2>&1
 check "a malformed rate exits 2" test $? -eq 2
+"$program" "$bundle" --out "$HOME/x" --gain-out 30 >/dev/null 2>&1
+check "a gain beyond +20 dB exits 2" test $? -eq 2
 
 echo "render tool: $failures check(s) failed"
 test "$failures" -eq 0

@@ -2,11 +2,12 @@
 // it at one or more sample rates and writes one WAV file per rate.
 //
 //   ferrowick_render BUNDLE.vst3 --out DIR [--in INPUT.wav] [--rates 48000,96000] [--seconds S]
-//                    [--block N] [--model ID] [--snapshot K]
+//                    [--block N] [--model ID] [--snapshot K] [--gain-in DB] [--gain-out DB]
 //
 // Without --in the signal is a generated plucked chord (3 s). --model and --snapshot choose the
 // model the way a host restores a project (a state naming them); without them the plug-in plays
-// what it picks at start-up. Prints what it loaded and, per rate, the input and output levels.
+// what it picks at start-up. --gain-in and --gain-out set the gain parameters (-40 to +20 dB,
+// default 0 dB). Prints what it loaded and, per rate, the input and output levels.
 // Exit code: 0 when every output was written and finite; 1 when loading, the model choice,
 // reading or writing failed or an output held a NaN or infinity; 2 for a usage error.
 #include <iostream>
@@ -30,11 +31,12 @@ struct Options
     int block = 512;
     juce::String model;
     int snapshot = -1;
+    juce::String gainIn, gainOut; // dB as given, empty when not given
 };
 
 constexpr const char* usage =
     "usage: ferrowick_render BUNDLE.vst3 --out DIR [--in INPUT.wav] [--rates 48000,96000] [--seconds S]\n"
-    "                        [--block N] [--model ID] [--snapshot K]";
+    "                        [--block N] [--model ID] [--snapshot K] [--gain-in DB] [--gain-out DB]";
 
 bool parse(int argc, char** argv, Options& options, juce::String& error)
 {
@@ -98,6 +100,17 @@ bool parse(int argc, char** argv, Options& options, juce::String& error)
                 error = "--snapshot must be a snapshot index (0, 1, ...)";
                 return false;
             }
+        }
+        else if (arg == "--gain-in" || arg == "--gain-out")
+        {
+            const auto text = value().trim();
+            const double db = text.getDoubleValue();
+            if (text.isEmpty() || !text.containsOnly("+-.0123456789") || db < -40.0 || db > 20.0)
+            {
+                error = arg + " takes a gain in dB from -40 to 20";
+                return false;
+            }
+            (arg == "--gain-in" ? options.gainIn : options.gainOut) = text;
         }
         else if (arg.startsWith("--"))
             error = "unknown option " + arg;
@@ -177,6 +190,21 @@ bool writeWav(const juce::File& file, const juce::AudioBuffer<float>& audio, dou
     return true;
 }
 
+// Sets a gain parameter ("Gain In" or "Gain Out", -40 to +20 dB over 0..1) from dB text.
+bool setGain(juce::AudioPluginInstance& plugin, const juce::String& name, const juce::String& db, juce::String& error)
+{
+    if (db.isEmpty())
+        return true;
+    for (auto* parameter : plugin.getParameters())
+        if (parameter->getName(100) == name)
+        {
+            parameter->setValue(static_cast<float>((db.getDoubleValue() + 40.0) / 60.0));
+            return true;
+        }
+    error = "the plug-in has no parameter \"" + name + "\"";
+    return false;
+}
+
 juce::String gainTexts(juce::AudioPluginInstance& plugin)
 {
     juce::StringArray texts;
@@ -251,7 +279,8 @@ int run(const Options& options)
             return 1;
         }
         auto& plugin = *loaded.instance;
-        if (!chooseModel(plugin, options, error))
+        if (!chooseModel(plugin, options, error) || !setGain(plugin, "Gain In", options.gainIn, error)
+            || !setGain(plugin, "Gain Out", options.gainOut, error))
         {
             std::cerr << "error: " << error << std::endl;
             return 1;
