@@ -19,7 +19,6 @@
 #include <vector>
 
 #include <nlohmann/json.hpp>
-#include <unistd.h>
 
 #include "core/get_dsp.h"
 #include "core/model_file.h"
@@ -296,7 +295,7 @@ int main(int argc, char** argv)
 {
     const double seconds = argc > 1 ? std::atof(argv[1]) : 2.0;
     const std::filesystem::path folder =
-        std::filesystem::temp_directory_path() / ("ferrowick-model-bench-" + std::to_string(::getpid()));
+        std::filesystem::temp_directory_path() / ("ferrowick-model-bench-" + std::to_string(std::random_device{}()));
     std::filesystem::create_directories(folder);
     std::printf("one thread, %.1f s of 48 kHz audio per run, best of 3\n", seconds);
     for (const ModelCase& m : {realistic_wavenet(), lstm(), convnet(), linear()})
