@@ -11,10 +11,16 @@ namespace ferrowick
 bool ModelChain::processChunk(float* chunk, int c, int sampleRate, kep::DSP& model,
                               float loudnessGain, ToneSwitches tone, ChainState& state)
 {
-    if (c <= 0)
-        return true;
     if (c > maxChunk)
         return processBlock(chunk, c, sampleRate, model, loudnessGain, tone, state);
+    return runChunk(chunk, c, sampleRate, &model, loudnessGain, tone, state);
+}
+
+bool ModelChain::runChunk(float* chunk, int c, int sampleRate, kep::DSP* model, float loudnessGain,
+                          ToneSwitches tone, ChainState& state)
+{
+    if (c <= 0)
+        return true;
 
     const bool resampled = sampleRate == 96000;
     if (!resampled && sampleRate != 48000)
@@ -37,12 +43,12 @@ bool ModelChain::processChunk(float* chunk, int c, int sampleRate, kep::DSP& mod
         std::copy(chunk, chunk + c, in);
     }
 
-    bool ok = true;
-    if (m > 0)
+    bool ok = model != nullptr;
+    if (ok && m > 0)
     {
         try
         {
-            model.process(in, out, m);
+            model->process(in, out, m);
         }
         catch (...)
         {
@@ -83,7 +89,9 @@ bool ModelChain::processBlock(float* samples, int n, int sampleRate, kep::DSP& m
     for (int pos = 0; pos < n; pos += maxChunk)
     {
         const int c = std::min(n - pos, maxChunk);
-        ok = processChunk(samples + pos, c, sampleRate, model, loudnessGain, tone, state) && ok;
+        // After a failure the model is not called again; the rest of the block only moves the
+        // resampler on.
+        ok = runChunk(samples + pos, c, sampleRate, ok ? &model : nullptr, loudnessGain, tone, state) && ok;
     }
     if (!ok)
         std::fill(samples, samples + std::max(n, 0), 0.0f);

@@ -52,7 +52,8 @@ public:
 
     // Runs n samples in chunks of at most 256 (a block of 1000 gives 256, 256, 256, 232).
     // Returns false when any chunk failed; then all n samples are zeros (the whole block is
-    // silent), and the caller decides what to do with the model.
+    // silent), the model is not called for the rest of the block, and the caller decides what
+    // to do with the model.
     bool processBlock(float* samples, int n, int sampleRate, kep::DSP& model, float loudnessGain,
                       ToneSwitches tone, ChainState& state);
 
@@ -60,6 +61,10 @@ public:
     int phase() const { return phase_; }
 
 private:
+    // processChunk; a null model counts as a failed chunk without a model call.
+    bool runChunk(float* chunk, int c, int sampleRate, kep::DSP* model, float loudnessGain, ToneSwitches tone,
+                  ChainState& state);
+
     std::array<float, maxChunk> modelInput_{};
     std::array<float, maxChunk> modelOutput_{};
     int phase_ = 0;

@@ -55,8 +55,9 @@ CorvaneAudioProcessor::CorvaneAudioProcessor()
                          .withOutput("Output", juce::AudioChannelSet::stereo(), true)),
       valueTreeState(*this, nullptr, "Ferrowick", createParameterLayout(*this))
 {
-    gainInValue = valueTreeState.getRawParameterValue(ParameterIds[0]);
-    gainOutValue = valueTreeState.getRawParameterValue(ParameterIds[1]);
+    gainInParameter = dynamic_cast<juce::AudioParameterFloat*>(valueTreeState.getParameter(ParameterIds[0]));
+    gainOutParameter = dynamic_cast<juce::AudioParameterFloat*>(valueTreeState.getParameter(ParameterIds[1]));
+    jassert(gainInParameter != nullptr && gainOutParameter != nullptr);
 
     PluginSettings::Load();
 
@@ -203,8 +204,8 @@ void CorvaneAudioProcessor::processBlock(juce::AudioBuffer<float>& buffer, juce:
     float* ch0 = buffer.getWritePointer(0);
     float* ch1 = stereoOut && buffer.getNumChannels() >= 2 ? buffer.getWritePointer(1) : nullptr;
 
-    const float gainIn = ferrowick::parameterToGain(gainInValue->load(std::memory_order_relaxed));
-    const float gainOut = ferrowick::parameterToGain(gainOutValue->load(std::memory_order_relaxed));
+    const float gainIn = ferrowick::parameterToGain(gainInParameter->get());
+    const float gainOut = ferrowick::parameterToGain(gainOutParameter->get());
 
     ferrowick::applyGain(ch0, n, gainIn);
     inputLevel.store(ferrowick::rmsLevel(ch0, n), std::memory_order_relaxed);

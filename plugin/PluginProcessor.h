@@ -88,8 +88,11 @@ private:
     std::mutex loadLock;
     EntryExchange<ModelSource> entries;
     ferrowick::ModelChain modelChain;
-    std::atomic<float>* gainInValue = nullptr;
-    std::atomic<float>* gainOutValue = nullptr;
+    // The parameter objects themselves: their values are atomics and hold the default unsnapped
+    // (0.666667, 0 dB), whereas the tree's raw values start from the default snapped to the
+    // 0.0001 step (0.6667, +0.002 dB).
+    juce::AudioParameterFloat* gainInParameter = nullptr;
+    juce::AudioParameterFloat* gainOutParameter = nullptr;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR(CorvaneAudioProcessor)
 };

@@ -1,0 +1,362 @@
+// The processor's audio path as a whole (gains, meter, chunking, resampling, loudness, tone
+// filters, DC blocker, output gain, channel handling), checked against the stream-wise reference
+// in audio_reference.h.
+
+#include <memory>
+#include <numeric>
+
+#include "audio_reference.h"
+
+namespace
+{
+using namespace proc_testing;
+class AudioPath : public CatalogueHome
+{
+protected:
+        // every block with the reference.
+    void playsLikeTheReference(double rate, const std::vector<int>& blocks, const char* extraMetadata = "");
+};
+
+float rms(const std::vector<float>& x, float gain)
+{
+    float sum = 0.0f;
+    for (auto v : x)
+        sum += (v * gain) * (v * gain);
+    return x.empty() ? 0.0f : std::sqrt(sum / static_cast<float>(x.size()));
+}
+
+// An entry "Rec" with GainAdjust 6 dB and one snapshot without a model file, with a recording
+// model handed straight to its pending slot.
+struct RecordingSetup
+{
+    std::unique_ptr<CorvaneAudioProcessor> processor;
+    std::shared_ptr<RecordingModel> model;
+};
+
+RecordingSetup recordingProcessor(float scale, float loudness)
+{
+    RecordingSetup setup;
+    setup.processor = std::make_unique<CorvaneAudioProcessor>();
+    setup.model = std::make_shared<RecordingModel>(scale);
+    setup.processor->modelSource->publish(setup.model, loudness);
+    return setup;
+}
+
+TEST_F(AudioPath, InputGainEntersTwiceTheMeterOnceAndGainAdjustOnce)
+{
+    writeFolder("Rec", "GainAdjust=6\n", 1, {});
+    auto [processor, model] = recordingProcessor(0.5f, 0.8f);
+    ASSERT_EQ(processor->modelSource->ModelId, "Rec");
+    setParameter(*processor, "GainIn", 1.0f);   // +20 dB
+    setParameter(*processor, "GainOut", 0.25f); // -25 dB
+    ASSERT_EQ(parameterValue(*processor, "GainIn"), 1.0f);
+
+    reference::Path path;
+    path.model = [](float x) { return 0.5f * x; };
+    path.loudness = 0.8f;
+    path.gainAdjustDb = 6.0f;
+    takeGains(path, *processor);
+    ASSERT_FLOAT_EQ(path.gainIn, 10.0f);
+
+    const auto x = signal(1000, 0.01f);
+    const auto out = run(*processor, x);
+
+    // The model receives the input times gIn squared times the adjustment.
+    ASSERT_EQ(model->inputs.size(), x.size());
+    const float toModel = 10.0f * 10.0f * reference::dbToGain(6.0f);
+    for (size_t i = 0; i < x.size(); ++i)
+        ASSERT_NEAR(model->inputs[i], x[i] * toModel, 1e-5f * std::fabs(x[i] * toModel) + 1e-9f) << i;
+    // The meter shows the input raised once (+20 dB), not twice.
+    EXPECT_NEAR(processor->inputLevel.load(), rms(x, 10.0f), 1e-6f);
+    EXPECT_NEAR(processor->inputLevel.load(), 10.0f * rms(x, 1.0f), 1e-5f);
+
+    const auto expected = path.process(x);
+    EXPECT_TRUE(near(channel(out, 0), expected));
+    EXPECT_EQ(channel(out, 1), channel(out, 0));
+
+    // A block without samples reads as level 0 and leaves the path where it was.
+    run(*processor, {});
+    EXPECT_EQ(processor->inputLevel.load(), 0.0f);
+    const auto more = signal(300, 0.01f, 1000);
+    EXPECT_TRUE(near(channel(run(*processor, more), 0), path.process(more)));
+}
+
+TEST_F(AudioPath, DefaultGainsAreUnityAndNoAdjustmentPassesTheInput)
+{
+    writeFolder("Flat", "GainAdjust=0\n", 1, {});
+    auto [processor, model] = recordingProcessor(1.0f, 1.0f);
+    ASSERT_EQ(parameterValue(*processor, "GainIn"), 0.66666698455810546875f);
+    const auto x = signal(600);
+    const auto out = run(*processor, x);
+    ASSERT_EQ(model->inputs.size(), x.size());
+    for (size_t i = 0; i < x.size(); ++i)
+        ASSERT_NEAR(model->inputs[i], x[i], 1e-5f) << i;
+    EXPECT_NEAR(processor->inputLevel.load(), rms(x, 1.0f), 1e-5f);
+    reference::Path path;
+    path.model = [](float v) { return v; };
+    takeGains(path, *processor);
+    EXPECT_TRUE(near(channel(out, 0), path.process(x)));
+}
+
+TEST_F(AudioPath, ModelIsCalledInChunksOf256At48kAnd128At96k)
+{
+    writeFolder("Rec", "", 1, {});
+    auto [processor, model] = recordingProcessor(1.0f, 1.0f);
+
+    run(*processor, signal(1000));
+    EXPECT_EQ(model->calls, (std::vector<int> { 256, 256, 256, 232 }));
+    model->calls.clear();
+    run(*processor, signal(256));
+    run(*processor, signal(1));
+    EXPECT_EQ(model->calls, (std::vector<int> { 256, 1 }));
+
+    processor->prepareToPlay(96000.0, 512);
+    model->calls.clear();
+    run(*processor, signal(512));
+    EXPECT_EQ(model->calls, (std::vector<int> { 128, 128 }));
+    model->calls.clear();
+    run(*processor, signal(1000));
+    EXPECT_EQ(model->calls, (std::vector<int> { 128, 128, 128, 116 }));
+
+    // Odd blocks keep the 2:1 phase: every second host sample reaches the model, whatever the
+    // block lengths.
+    model->calls.clear();
+    for (int n : { 255, 257, 1, 1, 1, 1, 3, 5 })
+        run(*processor, signal(static_cast<size_t>(n)));
+    EXPECT_EQ(std::accumulate(model->calls.begin(), model->calls.end(), 0), (255 + 257 + 4 + 8) / 2);
+}
+
+struct ToneCase
+{
+    const char* metadata;
+    reference::Tones tones;
+};
+
+const ToneCase toneCases[] = {
+    { "", { false, false, false } },
+    { "Lowpass=true\n", { true, false, false } },
+    { "BassBoost=TRUE\n", { false, true, false } },
+    { "BassCut=True\n", { false, false, true } },
+    { "Lowpass=true\nBassBoost=true\nBassCut=true\n", { true, true, true } },
+};
+
+const std::vector<float> linearTaps = { 0.6f, -0.3f, 0.15f, 0.05f, -0.02f };
+
+// Plays blocks of the given lengths through a Linear model file (loudness -16, GainAdjust -2.5,
+// gains away from their defaults) and compares every block with the reference.
+void AudioPath::playsLikeTheReference(double rate, const std::vector<int>& blocks, const char* extraMetadata)
+{
+    for (const auto& tone : toneCases)
+    {
+        SCOPED_TRACE(tone.metadata);
+        // The bass filters' double pole near 1 magnifies any rounding difference of their input a
+        // thousandfold; with them, a one-tap model keeps the reference's input bit for bit.
+        const bool bass = tone.tones.bassBoost || tone.tones.bassCut;
+        const std::vector<float> taps = bass ? std::vector<float> { 0.8f } : linearTaps;
+        writeFolder("Lin", juce::String("GainAdjust=-2.5\n") + tone.metadata + extraMetadata, 1,
+                    { { 0, linearModelFile(taps, -16.0) } });
+        CorvaneAudioProcessor processor;
+        processor.setModel("Lin", 0);
+        ASSERT_NE(processor.modelSource->PendingModel.load(), nullptr);
+        processor.prepareToPlay(rate, 512);
+        setParameter(processor, "GainIn", 0.75f);
+        setParameter(processor, "GainOut", 0.6f);
+
+        reference::Path path;
+        path.rate = static_cast<int>(rate);
+        path.tones = tone.tones;
+        path.gainAdjustDb = -2.5f;
+        path.loudness = reference::loudnessGain(-16.0f);
+        auto linear = std::make_shared<reference::LinearModel>();
+        linear->w = taps;
+        path.model = [linear](float x) { return linear->step(x); };
+        takeGains(path, processor);
+
+        size_t offset = 0;
+        for (int n : blocks)
+        {
+            const auto x = signal(static_cast<size_t>(n), 0.4f, offset);
+            offset += x.size();
+            const auto out = run(processor, x);
+            const auto expected = path.process(x);
+            ASSERT_TRUE(near(channel(out, 0), expected)) << "block of " << n << " at " << offset;
+            ASSERT_EQ(channel(out, 1), channel(out, 0));
+            ASSERT_NEAR(processor.inputLevel.load(), path.lastLevel, 1e-6f);
+        }
+    }
+}
+
+TEST_F(AudioPath, FortyEightKilohertzPlaysLikeTheReference)
+{
+    playsLikeTheReference(48000.0, { 1000, 1, 333, 256, 2048, 17 });
+}
+
+TEST_F(AudioPath, NinetySixKilohertzPlaysLikeTheReference)
+{
+    playsLikeTheReference(96000.0, { 512, 1000, 256, 2, 1024 });
+}
+
+TEST_F(AudioPath, NinetySixKilohertzWithOddBlocksPlaysLikeOneBlock)
+{
+    playsLikeTheReference(96000.0, { 255, 1, 3, 777, 64, 1, 1, 300 });
+    writeFolder("Lin", "Lowpass=true\nBassBoost=true\n", 1, { { 0, linearModelFile(linearTaps, -10.0) } });
+
+    // The same signal in one block and in odd pieces gives the same output.
+    const auto x = signal(1500, 0.4f);
+    std::vector<float> whole, pieces;
+    {
+        CorvaneAudioProcessor processor;
+        processor.setModel("Lin", 0);
+        processor.prepareToPlay(96000.0, 2048);
+        whole = channel(run(processor, x), 0);
+    }
+    {
+        CorvaneAudioProcessor processor;
+        processor.setModel("Lin", 0);
+        processor.prepareToPlay(96000.0, 2048);
+        size_t at = 0;
+        for (size_t n : { 255u, 1u, 3u, 777u, 7u, 457u })
+        {
+            const auto out = channel(run(processor, slice(x, at, n)), 0);
+            pieces.insert(pieces.end(), out.begin(), out.end());
+            at += n;
+        }
+        ASSERT_EQ(at, x.size());
+    }
+    EXPECT_TRUE(near(pieces, whole, 1e-6f));
+}
+
+TEST_F(AudioPath, FiltersGiveExactZerosOnceTheirStateHasDecayed)
+{
+    // A pass-through model, so that the model output is exactly zero when the input is.
+    writeFolder("One", "Lowpass=true\n", 1, { { 0, linearModelFile({ 1.0f }, -10.0) } });
+    CorvaneAudioProcessor processor;
+    reference::Path path;
+    path.tones.lowpass = true;
+    path.model = [](float x) { return x; };
+    takeGains(path, processor);
+
+    auto play = [&](const std::vector<float>& x) {
+        const auto out = channel(run(processor, x), 0);
+        const auto expected = path.process(x);
+        EXPECT_TRUE(near(out, expected));
+        for (size_t i = 0; i < out.size(); ++i)
+            EXPECT_EQ(out[i] == 0.0f, expected[i] == 0.0f) << i;
+        return out;
+    };
+
+    // After a positive signal the output decays through non-zero values before it becomes 0:
+    // the low-pass holds until its last output is below 1e-7, the DC blocker until its mean is
+    // below 1e-6.
+    play(std::vector<float>(2000, 0.25f));
+    std::vector<float> tail;
+    for (int block = 0; block < 40; ++block)
+    {
+        const auto out = play(std::vector<float>(512, 0.0f));
+        tail.insert(tail.end(), out.begin(), out.end());
+    }
+    ASSERT_NE(tail.front(), 0.0f);
+    const auto firstZero = std::find(tail.begin(), tail.end(), 0.0f);
+    ASSERT_NE(firstZero, tail.end());
+    EXPECT_GT(firstZero - tail.begin(), 100);
+    EXPECT_TRUE(allZero(std::vector<float>(firstZero, tail.end())));
+    EXPECT_GT(path.dcMean, 0.0f); // held, not decayed to 0
+    EXPECT_LT(path.dcMean, 1e-6f);
+
+    // A signal resumes from the held mean.
+    play(signal(700));
+
+    // After a negative signal both states are negative: the first zero input already gives 0.
+    play(std::vector<float>(3000, -0.25f));
+    ASSERT_LT(path.lowpassLast, 0.0f);
+    ASSERT_LT(path.dcMean, 0.0f);
+    EXPECT_TRUE(allZero(play(std::vector<float>(64, 0.0f))));
+}
+
+TEST_F(AudioPath, UnsupportedRatesAreSilentAndLeaveTheModelPending)
+{
+    writeFolder("Lin", "", 1, { { 0, linearModelFile(linearTaps, -4.0) } });
+    CorvaneAudioProcessor processor;
+    setParameter(processor, "GainIn", 1.0f);
+    auto* pending = processor.modelSource->PendingModel.load();
+    ASSERT_NE(pending, nullptr);
+
+    for (const double rate : { 44100.0, 47999.9, 96001.0, 192000.0 })
+    {
+        processor.prepareToPlay(rate, 512);
+        const auto x = signal(400);
+        const auto out = run(processor, x, 2, 0.7f);
+        EXPECT_TRUE(allZero(channel(out, 0))) << rate;
+        EXPECT_TRUE(allZero(channel(out, 1))) << rate;
+        EXPECT_NEAR(processor.inputLevel.load(), rms(x, 10.0f), 1e-5f) << rate;
+        EXPECT_EQ(processor.modelSource->PendingModel.load(), pending) << rate;
+        EXPECT_EQ(processor.modelSource->ActiveModel.load(), nullptr) << rate;
+    }
+    EXPECT_EQ(processor.sampleRate, 192000);
+    processor.prepareToPlay(47999.9, 512);
+    EXPECT_EQ(processor.sampleRate, 47999);
+
+    // 96000.7 counts as 96000: the pending model is taken over and plays from a clean state.
+    processor.prepareToPlay(96000.7, 512);
+    EXPECT_EQ(processor.sampleRate, 96000);
+    reference::Path path;
+    path.rate = 96000;
+    path.loudness = reference::loudnessGain(-4.0f);
+    auto linear = std::make_shared<reference::LinearModel>();
+    linear->w = linearTaps;
+    path.model = [linear](float x) { return linear->step(x); };
+    takeGains(path, processor);
+    const auto x = signal(700, 0.02f);
+    EXPECT_TRUE(near(channel(run(processor, x), 0), path.process(x)));
+    EXPECT_EQ(processor.modelSource->ActiveModel.load(), pending);
+    EXPECT_EQ(processor.modelSource->PendingModel.load(), nullptr);
+}
+
+TEST_F(AudioPath, MonoOutputLeavesASecondChannelAlone)
+{
+    writeFolder("Lin", "", 1, { { 0, linearModelFile(linearTaps, -10.0) } });
+    CorvaneAudioProcessor processor;
+    const auto mono = juce::AudioChannelSet::mono();
+    juce::AudioProcessor::BusesLayout layout;
+    layout.inputBuses.add(mono);
+    layout.outputBuses.add(mono);
+    ASSERT_TRUE(processor.setBusesLayout(layout));
+
+    for (const double rate : { 48000.0, 44100.0 })
+    {
+        processor.prepareToPlay(rate, 512);
+        EXPECT_FALSE(processor.stereoOut);
+        const auto out = run(processor, signal(300), 2, 0.7f);
+        EXPECT_EQ(channel(out, 1), std::vector<float>(300, 0.7f)) << rate;
+        EXPECT_EQ(allZero(channel(out, 0)), rate != 48000.0) << rate;
+    }
+
+    // A one-channel buffer works as well.
+    processor.prepareToPlay(48000.0, 512);
+    const auto out = run(processor, signal(300), 1);
+    EXPECT_FALSE(allZero(channel(out, 0)));
+}
+
+TEST_F(AudioPath, StereoInputChannelOneIsReplacedByTheOutput)
+{
+    writeFolder("Lin", "BassCut=true\n", 1, { { 0, linearModelFile(linearTaps, -10.0) } });
+    const auto stereo = juce::AudioChannelSet::stereo();
+    juce::AudioProcessor::BusesLayout layout;
+    layout.inputBuses.add(stereo);
+    layout.outputBuses.add(stereo);
+
+    std::vector<std::vector<float>> left;
+    for (const float other : { 0.0f, 0.9f })
+    {
+        CorvaneAudioProcessor processor;
+        ASSERT_TRUE(processor.setBusesLayout(layout));
+        processor.prepareToPlay(48000.0, 512);
+        setParameter(processor, "GainOut", 0.5f);
+        const auto out = run(processor, signal(800), 2, other);
+        EXPECT_EQ(channel(out, 1), channel(out, 0)); // output gain included
+        left.push_back(channel(out, 0));
+    }
+    EXPECT_EQ(left[0], left[1]); // input channel 1 is never read
+}
+
+} // namespace

@@ -1,0 +1,237 @@
+// The host state: round trips between instances and the handling of unusual blocks.
+
+#include <cstring>
+#include <memory>
+#include <optional>
+
+#include "audio_reference.h"
+
+namespace
+{
+using namespace proc_testing;
+
+class HostState : public CatalogueHome
+{
+protected:
+    void SetUp() override
+    {
+        CatalogueHome::SetUp();
+        writeCatalogue();
+    }
+
+    void writeCatalogue()
+    {
+        writeFolder("A", "", 2, { { 0, linearModelFile({ 0.5f }, -10.0) }, { 1, linearModelFile({ 0.5f }, -4.0) } });
+        writeFolder("B", "", 4,
+                    { { 0, linearModelFile({ 1.0f }, -10.0) }, { 1, linearModelFile({ 1.0f }, -16.0) },
+                      { 2, linearModelFile({ 1.0f }, -4.0) }, { 3, linearModelFile({ 1.0f }, 0.0) } });
+        startWith("A", 1);
+    }
+
+    // A block in the framework's binary XML format around the given text; the length field is
+    // the text's length unless given.
+    static juce::MemoryBlock block(const juce::String& xml, std::optional<int> lengthField = std::nullopt)
+    {
+        juce::MemoryBlock result;
+        juce::MemoryOutputStream out(result, false);
+        out.writeInt(0x21324356);
+        const int length = static_cast<int>(xml.getNumBytesAsUTF8());
+        out.writeInt(lengthField.value_or(length));
+        out.write(xml.toRawUTF8(), static_cast<size_t>(length));
+        out.writeByte(0);
+        out.flush();
+        return result;
+    }
+
+    static juce::String document(const juce::String& root, const juce::String& children)
+    {
+        return "<?xml version=\"1.0\" encoding=\"UTF-8\"?> <" + root + ">" + children + "</" + root + ">";
+    }
+
+    static juce::String params(float in, float out)
+    {
+        return "<PARAM id=\"GainIn\" value=\"" + juce::String(in) + "\"/><PARAM id=\"GainOut\" value=\""
+               + juce::String(out) + "\"/>";
+    }
+
+    static void restore(CorvaneAudioProcessor& processor, const juce::MemoryBlock& data)
+    {
+        processor.setStateInformation(data.getData(), static_cast<int>(data.getSize()));
+    }
+};
+
+TEST_F(HostState, RoundTripBetweenInstances)
+{
+    CorvaneAudioProcessor source;
+    source.setModel("B", 2);
+    setParameter(source, "GainIn", 0.25f);
+    setParameter(source, "GainOut", 0.8f);
+    juce::MemoryBlock saved;
+    source.getStateInformation(saved);
+
+    CorvaneAudioProcessor target;
+    ASSERT_EQ(target.modelSource->ModelId, "A");
+    restore(target, saved);
+    EXPECT_FLOAT_EQ(parameterValue(target, "GainIn"), 0.25f);
+    EXPECT_FLOAT_EQ(parameterValue(target, "GainOut"), 0.8f);
+    EXPECT_EQ(target.modelSource->ModelId, "B");
+    EXPECT_EQ(target.modelSource->ProgramIndex, 2);
+    ASSERT_NE(target.modelSource->PendingModel.load(), nullptr);
+    EXPECT_NEAR(target.modelSource->LoudnessGain, reference::loudnessGain(-4.0f), 1e-7f);
+    // The process-wide last choice is not touched by a restore.
+    EXPECT_EQ(PluginSettings::settings.LastSelectedModelId, "A");
+    EXPECT_EQ(PluginSettings::settings.LastSelectedModelIdx, 1);
+
+    // Saving the restored instance gives the same document back.
+    juce::MemoryBlock again;
+    target.getStateInformation(again);
+    EXPECT_EQ(again, saved);
+}
+
+TEST_F(HostState, MalformedBlocksChangeNothing)
+{
+    CorvaneAudioProcessor processor;
+    setParameter(processor, "GainIn", 0.3f);
+    setParameter(processor, "GainOut", 0.4f);
+    const auto entry = processor.modelSource;
+
+    const auto good = document("Ferrowick", params(0.9f, 0.9f) + "<ModelId>B</ModelId><ProgramIndex>2</ProgramIndex>");
+    std::vector<std::pair<const char*, juce::MemoryBlock>> blocks;
+    auto eight = block(good);
+    eight.setSize(8);
+    blocks.push_back({ "8 bytes", eight });
+    auto magic = block(good);
+    static_cast<char*>(magic.getData())[0] = 'X';
+    blocks.push_back({ "wrong magic", magic });
+    blocks.push_back({ "length 0", block(good, 0) });
+    blocks.push_back({ "negative length", block(good, -5) });
+    blocks.push_back({ "malformed XML", block("<Ferrowick><PARAM id=\"GainIn\" value=\"0.9\"") });
+    blocks.push_back({ "not XML", block("Ferrowick ModelId B") });
+    auto zeroFirst = block(good);
+    static_cast<char*>(zeroFirst.getData())[8] = 0;
+    blocks.push_back({ "zero byte first", zeroFirst });
+    blocks.push_back({ "empty", juce::MemoryBlock() });
+
+    for (const auto& [name, data] : blocks)
+    {
+        SCOPED_TRACE(name);
+        EXPECT_NO_THROW(restore(processor, data));
+        EXPECT_EQ(processor.modelSource, entry);
+        EXPECT_EQ(processor.modelSource->ProgramIndex, 1);
+        EXPECT_FLOAT_EQ(parameterValue(processor, "GainIn"), 0.3f);
+        EXPECT_FLOAT_EQ(parameterValue(processor, "GainOut"), 0.4f);
+    }
+    processor.setStateInformation(nullptr, 0);
+    EXPECT_EQ(processor.modelSource, entry);
+}
+
+TEST_F(HostState, TagsMatchWithoutRegardToCase)
+{
+    CorvaneAudioProcessor processor;
+    restore(processor, block(document("FERROWICK", params(0.125f, 0.5f) + "<modelid>B</modelid><PROGRAMINDEX>3</PROGRAMINDEX>")));
+    EXPECT_FLOAT_EQ(parameterValue(processor, "GainIn"), 0.125f);
+    EXPECT_FLOAT_EQ(parameterValue(processor, "GainOut"), 0.5f);
+    EXPECT_EQ(processor.modelSource->ModelId, "B");
+    EXPECT_EQ(processor.modelSource->ProgramIndex, 3);
+}
+
+TEST_F(HostState, AnotherRootTagKeepsTheParametersButAppliesTheModel)
+{
+    CorvaneAudioProcessor processor;
+    setParameter(processor, "GainIn", 0.3f);
+    restore(processor, block(document("Other", params(0.9f, 0.9f) + "<ModelId>B</ModelId><ProgramIndex>2</ProgramIndex>")));
+    EXPECT_FLOAT_EQ(parameterValue(processor, "GainIn"), 0.3f);
+    EXPECT_FLOAT_EQ(parameterValue(processor, "GainOut"), 0.66666698455810546875f);
+    EXPECT_EQ(processor.modelSource->ModelId, "B");
+    EXPECT_EQ(processor.modelSource->ProgramIndex, 2);
+}
+
+TEST_F(HostState, ProgramIndexIsReadLikeAtoi)
+{
+    const std::vector<std::pair<const char*, int>> cases = {
+        { "3abc", 3 }, { "abc", 0 }, { "", 0 }, { "  2", 2 }, { "+1", 1 }, { "2.9", 2 },
+    };
+    for (const auto& [text, index] : cases)
+    {
+        SCOPED_TRACE(text);
+        CorvaneAudioProcessor processor;
+        restore(processor, block(document("Ferrowick", params(0.5f, 0.5f) + "<ModelId>B</ModelId><ProgramIndex>"
+                                                           + text + "</ProgramIndex>")));
+        EXPECT_EQ(processor.modelSource->ModelId, "B");
+        EXPECT_EQ(processor.modelSource->ProgramIndex, index);
+        EXPECT_NE(processor.modelSource->PendingModel.load(), nullptr);
+    }
+
+    // -1 installs the entry without a snapshot: silence until a row is chosen.
+    CorvaneAudioProcessor processor;
+    EXPECT_FALSE(allZero(channel(run(processor, signal(300)), 0)));
+    restore(processor, block(document("Ferrowick", params(0.5f, 0.5f) + "<ModelId>B</ModelId><ProgramIndex>-1</ProgramIndex>")));
+    EXPECT_EQ(processor.modelSource->ModelId, "B");
+    EXPECT_EQ(processor.modelSource->ProgramIndex, -1);
+    EXPECT_EQ(processor.modelSource->PendingModel.load(), nullptr);
+    EXPECT_TRUE(allZero(channel(run(processor, signal(300)), 0)));
+}
+
+TEST_F(HostState, NoModelStateRestoresOnlyTheParameters)
+{
+    juce::MemoryBlock saved;
+    {
+        modelsDir().deleteRecursively();
+        CorvaneAudioProcessor empty;
+        ASSERT_EQ(empty.modelSource->DeviceName, "No Model");
+        setParameter(empty, "GainIn", 0.1f);
+        setParameter(empty, "GainOut", 0.9f);
+        empty.getStateInformation(saved);
+        const auto xml = juce::AudioProcessor::getXmlFromBinary(saved.getData(), static_cast<int>(saved.getSize()));
+        ASSERT_NE(xml, nullptr);
+        EXPECT_EQ(xml->getChildByName("ModelId")->getAllSubText(), "");
+        EXPECT_EQ(xml->getChildByName("ProgramIndex")->getAllSubText(), "-1");
+    }
+    writeCatalogue();
+    CorvaneAudioProcessor processor;
+    const auto entry = processor.modelSource;
+    ASSERT_EQ(entry->ModelId, "A");
+    run(processor, signal(100));
+    auto* playing = entry->ActiveModel.load();
+    ASSERT_NE(playing, nullptr);
+
+    restore(processor, saved);
+    EXPECT_FLOAT_EQ(parameterValue(processor, "GainIn"), 0.1f);
+    EXPECT_FLOAT_EQ(parameterValue(processor, "GainOut"), 0.9f);
+    EXPECT_EQ(processor.modelSource, entry);
+    EXPECT_EQ(processor.modelSource->ProgramIndex, 1);
+    EXPECT_EQ(processor.modelSource->ActiveModel.load(), playing);
+    EXPECT_FALSE(allZero(channel(run(processor, signal(100)), 0)));
+}
+
+TEST_F(HostState, BlockWithoutTheModelChoiceRestoresOnlyTheParameters)
+{
+    CorvaneAudioProcessor processor;
+    const auto entry = processor.modelSource;
+    for (const auto& children : { params(0.2f, 0.3f) + "<ModelId>B</ModelId>",
+                                  params(0.2f, 0.3f) + "<ProgramIndex>2</ProgramIndex>", params(0.2f, 0.3f),
+                                  params(0.2f, 0.3f) + "<ModelId/><ProgramIndex>0</ProgramIndex>" })
+    {
+        SCOPED_TRACE(children);
+        setParameter(processor, "GainIn", 0.7f);
+        EXPECT_NO_THROW(restore(processor, block(document("Ferrowick", children))));
+        EXPECT_FLOAT_EQ(parameterValue(processor, "GainIn"), 0.2f);
+        EXPECT_FLOAT_EQ(parameterValue(processor, "GainOut"), 0.3f);
+        EXPECT_EQ(processor.modelSource, entry);
+        EXPECT_EQ(processor.modelSource->ProgramIndex, 1);
+    }
+}
+
+TEST_F(HostState, LengthFieldLargerThanTheBlockReadsToItsEnd)
+{
+    CorvaneAudioProcessor processor;
+    auto data = block(document("Ferrowick", params(0.6f, 0.2f) + "<ModelId>B</ModelId><ProgramIndex>1</ProgramIndex>"),
+                      1 << 20);
+    data.setSize(data.getSize() - 1); // no terminating zero either
+    restore(processor, data);
+    EXPECT_FLOAT_EQ(parameterValue(processor, "GainIn"), 0.6f);
+    EXPECT_EQ(processor.modelSource->ModelId, "B");
+    EXPECT_EQ(processor.modelSource->ProgramIndex, 1);
+}
+
+} // namespace
