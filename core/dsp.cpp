@@ -54,7 +54,7 @@ Buffer::Buffer(int receptive_field_, double expected_sample_rate_)
         input_buffer.assign(static_cast<size_t>(size), 0.0f);
 }
 
-void Buffer::_update_buffers_(float* input, int num_frames)
+void Buffer::reserve_history(int num_frames)
 {
     const int64_t minimum = static_cast<int64_t>(receptive_field) + 32 * static_cast<int64_t>(num_frames);
     if (static_cast<int64_t>(input_buffer.size()) < minimum)
@@ -65,6 +65,11 @@ void Buffer::_update_buffers_(float* input, int num_frames)
         // A growth clears the whole history: the model continues as if it had heard silence.
         input_buffer.assign(static_cast<size_t>(size), 0.0f);
     }
+}
+
+void Buffer::_update_buffers_(float* input, int num_frames)
+{
+    reserve_history(num_frames);
     if (num_frames <= 0)
         return;
     if (input_buffer_offset + num_frames > static_cast<int64_t>(input_buffer.size()))

@@ -47,6 +47,11 @@ public:
     virtual void _update_buffers_(float* input, int num_frames);
     virtual void _rewind_buffers_();
 
+    // Sizes the history for blocks of up to num_frames samples exactly as the first such block
+    // would (a growth clears it), so that such blocks later find it large enough and never
+    // reallocate it. Lets a model that is not warmed up be made ready off the audio thread.
+    void reserve_history(int num_frames);
+
     int32_t receptive_field;
     int64_t input_buffer_offset;
     std::vector<float> input_buffer;

@@ -127,6 +127,10 @@ void CorvaneAudioProcessor::setProgramLocked(int index)
         {
             auto data = kep::read_config_file(modelFile.getFullPathName().toStdString());
             std::shared_ptr<kep::DSP> model = kep::get_dsp(data);
+            // A model without warm-up (Linear) would size its input history on its first audio
+            // block; size it here, off the audio thread, for the largest chunk it will get.
+            if (auto* history = dynamic_cast<kep::Buffer*>(model.get()))
+                history->reserve_history(ferrowick::ModelChain::maxChunk);
             const float loudnessGain = loudnessGainOf(data);
             entry->publish(std::move(model), loudnessGain);
             entry->LoudnessGain = loudnessGain;

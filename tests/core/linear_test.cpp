@@ -99,3 +99,20 @@ TEST(LinearModel, RefusesANegativeOrAbsurdReceptiveField)
     // A huge receptive field with too few weights is refused before any history is sized.
     EXPECT_EQ(load_error(record("Linear", {{"receptive_field", 2000000000}, {"bias", true}}, {1, 2})), size_message);
 }
+
+TEST(LinearModel, ReservedHistoryChangesNothingButTheAllocation)
+{
+    std::vector<float> input(2000);
+    for (size_t i = 0; i < input.size(); i++)
+        input[i] = static_cast<float>((i * 37) % 23) / 11.0f - 1.0f;
+    const std::vector<float> weights{0.5f, -0.25f, 0.125f, 0.0625f, 0.3f};
+    const auto plain = run_blocks(*linear(4, true, weights), input, {256, 17, 256, 3});
+
+    auto reserved = linear(4, true, weights);
+    auto& history = dynamic_cast<kep::Buffer&>(*reserved);
+    history.reserve_history(256);
+    EXPECT_EQ(history.input_buffer.size(), 16384u); // first power of two not below 4 + 32 * 256
+    const size_t size = history.input_buffer.size();
+    EXPECT_EQ(run_blocks(*reserved, input, {256, 17, 256, 3}), plain);
+    EXPECT_EQ(history.input_buffer.size(), size);
+}
