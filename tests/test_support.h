@@ -5,6 +5,7 @@
 #include <fstream>
 #include <random>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -51,5 +52,16 @@ public:
 private:
     std::filesystem::path path_;
 };
+
+// n samples of uniform noise in [-1, 1) from a fixed seed.
+inline std::vector<float> noise(int n, unsigned seed)
+{
+    std::mt19937 gen(seed);
+    std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
+    std::vector<float> x(static_cast<size_t>(n));
+    for (auto& s : x)
+        s = dist(gen);
+    return x;
+}
 
 } // namespace testing_support

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "test_support.h"
+
 #include "plugin/Biquad.h"
 #include "plugin/FilterRuns.h"
 
@@ -89,15 +91,7 @@ void expectNear(const Biquad& b, const Coeffs& c, double rel, const char* what)
     EXPECT_NEAR(b.a2, c.a2, rel * std::fabs(c.a2) + 1e-9);
 }
 
-std::vector<float> noise(int n, unsigned seed)
-{
-    std::mt19937 gen(seed);
-    std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
-    std::vector<float> x(static_cast<size_t>(n));
-    for (auto& s : x)
-        s = dist(gen);
-    return x;
-}
+using testing_support::noise;
 
 } // namespace
 

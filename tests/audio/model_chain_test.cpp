@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "test_support.h"
+
 #include "alloc_counter.h"
 #include "core/dsp.h"
 #include "plugin/FilterRuns.h"
@@ -210,15 +212,7 @@ struct Processor
     }
 };
 
-std::vector<float> noise(int n, unsigned seed)
-{
-    std::mt19937 gen(seed);
-    std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
-    std::vector<float> x(static_cast<size_t>(n));
-    for (auto& s : x)
-        s = dist(gen);
-    return x;
-}
+using testing_support::noise;
 
 constexpr ToneSwitches allOn{true, true, true};
 
