@@ -216,45 +216,41 @@ void CorvaneAudioProcessor::processBlock(juce::AudioBuffer<float>& buffer, juce:
 
     // One entry, and one model of it, from here to the end of the block.
     ModelSource* entry = entries.beginBlock();
-    if (entry == nullptr)
+    if (entry != nullptr && runModel(*entry, ch0, n, gainIn))
+    {
+        ferrowick::applyGain(ch0, n, gainOut);
+        if (ch1 != nullptr)
+            std::copy(ch0, ch0 + n, ch1);
+    }
+    else
     {
         writeSilence(ch0, ch1, n);
-        entries.endBlock();
-        return;
     }
-    ferrowick::applyGain(ch0, n, gainIn * ferrowick::dbToGain(entry->GainAdjust));
+    entries.endBlock();
+}
 
+bool CorvaneAudioProcessor::runModel(ModelSource& entry, float* samples, int n, float gainIn)
+{
+    ferrowick::applyGain(samples, n, gainIn * ferrowick::dbToGain(entry.GainAdjust));
+
+    // Other rates are silent, and a pending model waits for a supported one.
     if (sampleRate != 48000 && sampleRate != 96000)
-    {
-        writeSilence(ch0, ch1, n);
-        entries.endBlock();
-        return;
-    }
+        return false;
 
-    LoadedModel* loaded = entry->takeOver();
+    LoadedModel* loaded = entry.takeOver();
     if (loaded == nullptr || loaded->faulted.load(std::memory_order_relaxed))
-    {
-        writeSilence(ch0, ch1, n);
-        entries.endBlock();
-        return;
-    }
+        return false;
 
     ferrowick::ChainState state { lowpassFilter, bassBoostFilter, bassCutFilter, dcBlocker, decimatorHistory,
                                   interpolatorHistory };
-    const ferrowick::ToneSwitches tone { entry->Lowpass, entry->BassBoost, entry->BassCut };
-    if (!modelChain.processBlock(ch0, n, sampleRate, *loaded->model, loaded->loudnessGain, tone, state))
+    const ferrowick::ToneSwitches tone { entry.Lowpass, entry.BassBoost, entry.BassCut };
+    if (!modelChain.processBlock(samples, n, sampleRate, *loaded->model, loaded->loudnessGain, tone, state))
     {
         // The model threw: this block is silent and the model is not run again.
         loaded->faulted.store(true, std::memory_order_relaxed);
-        writeSilence(ch0, ch1, n);
-        entries.endBlock();
-        return;
+        return false;
     }
-
-    ferrowick::applyGain(ch0, n, gainOut);
-    if (ch1 != nullptr)
-        std::copy(ch0, ch0 + n, ch1);
-    entries.endBlock();
+    return true;
 }
 
 double CorvaneAudioProcessor::getTailLengthSeconds() const { return 0.0; }

@@ -79,6 +79,9 @@ public:
 private:
     void setModelLocked(const juce::String& id, int index);
     void setProgramLocked(int index);
+    // The audio path from the gain adjustment to the model chain's output, in place. False when
+    // the block is to be silent (unsupported rate, no model, or the model threw).
+    bool runModel(ModelSource& entry, float* samples, int n, float gainIn);
 
     // Places where an open plug-in window is told about changes.
     void refreshEditorTable();
