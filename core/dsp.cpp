@@ -17,7 +17,7 @@ void DSP::prewarm()
     const int chunk = max_buffer_size >= 2 ? max_buffer_size : 1;
     std::vector<float> input(static_cast<size_t>(chunk), 0.0f);
     std::vector<float> output(static_cast<size_t>(chunk), 0.0f);
-    for (int32_t processed = 0; processed < n; processed += chunk)
+    for (int64_t processed = 0; processed < n; processed += chunk)
         process(input.data(), output.data(), chunk);
 }
 
