@@ -20,6 +20,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "core/convnet.h"
 #include "core/get_dsp.h"
 #include "core/model_file.h"
 #include "core/wavenet.h"
@@ -177,26 +178,41 @@ double best_seconds(int repeats, const std::function<void()>& fn)
     return best;
 }
 
-// The values that the model's activations saw in its last block of `block` samples, in the order
-// it computed them, when they can be recovered (a WaveNet whose layers are plain "Tanh": their
-// work matrices hold tanh of those values); empty otherwise.
+// The values that the model's activations saw in its last block of `block` samples, when they
+// can be recovered: layers whose activation is plain "Tanh" keep tanh of those values in their
+// work matrices (WaveNet) or stage matrices (ConvNet). Empty otherwise.
 std::vector<float> captured_activation_inputs(kep::DSP& model, int block)
 {
-    auto* wavenet = dynamic_cast<kep::wavenet::WaveNet*>(&model);
-    if (wavenet == nullptr)
-        return {};
+    const auto* tanh = kep::activations::Activation::get_activation("Tanh");
     std::vector<float> values;
-    for (const auto& array : wavenet->layer_arrays)
-        for (const auto& layer : array.layers)
+    auto take = [&values](const auto& outputs) {
+        for (long j = 0; j < outputs.cols(); j++)
+            for (long r = 0; r < outputs.rows(); r++)
+                values.push_back(std::atanh(std::clamp(outputs(r, j), -0.9999999f, 0.9999999f)));
+    };
+    if (auto* wavenet = dynamic_cast<kep::wavenet::WaveNet*>(&model))
+    {
+        for (const auto& array : wavenet->layer_arrays)
+            for (const auto& layer : array.layers)
+            {
+                if (layer.gated || layer.activation != tanh)
+                    return {};
+                take(layer.layer_work.leftCols(block));
+            }
+        return values;
+    }
+    if (auto* convnet = dynamic_cast<kep::convnet::ConvNet*>(&model))
+    {
+        const long start = static_cast<long>(convnet->input_buffer_offset) - block;
+        for (size_t b = 0; b < convnet->blocks.size(); b++)
         {
-            if (layer.gated || layer.activation != kep::activations::Activation::get_activation("Tanh"))
+            if (convnet->blocks[b].activation != tanh || start < 0)
                 return {};
-            const auto work = layer.layer_work.leftCols(block);
-            for (long j = 0; j < work.cols(); j++)
-                for (long r = 0; r < work.rows(); r++)
-                    values.push_back(std::atanh(std::clamp(work(r, j), -0.9999999f, 0.9999999f)));
+            take(convnet->stage_signals[b + 1].middleCols(start, block));
         }
-    return values;
+        return values;
+    }
+    return {};
 }
 
 // Time of the model's own activation calls for `samples` samples, in blocks of `block` samples:
