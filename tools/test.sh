@@ -31,4 +31,4 @@ cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFERROWICK_
   -DFERROWICK_SANITIZE=thread >/dev/null
 cmake --build build-tsan -j "$jobs" --target realtime_tests ferrowick_plugin_tests
 (cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-  ctest --output-on-failure -j "$jobs" -R '^(ModelSlots|EntryExchange|Exchange|Concurrency)\.')
+  ctest --output-on-failure -j "$jobs" -R '^(ModelSlots|EntryExchange|Exchange|Concurrency|RealTime)\.')
