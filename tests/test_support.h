@@ -53,15 +53,21 @@ private:
     std::filesystem::path path_;
 };
 
+// count values drawn uniformly from [low, high) with a fixed seed.
+inline std::vector<float> uniform_values(size_t count, unsigned seed, float low, float high)
+{
+    std::mt19937 generator(seed);
+    std::uniform_real_distribution<float> distribution(low, high);
+    std::vector<float> values(count);
+    for (auto& v : values)
+        v = distribution(generator);
+    return values;
+}
+
 // n samples of uniform noise in [-1, 1) from a fixed seed.
 inline std::vector<float> noise(int n, unsigned seed)
 {
-    std::mt19937 gen(seed);
-    std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
-    std::vector<float> x(static_cast<size_t>(n));
-    for (auto& s : x)
-        s = dist(gen);
-    return x;
+    return uniform_values(static_cast<size_t>(n), seed, -1.0f, 1.0f);
 }
 
 } // namespace testing_support

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "test_support.h"
+
 #include "alloc_counter.h"
 #include "core/convnet.h"
 #include "core_test_util.h"
@@ -41,22 +43,12 @@ kep::convnet::ConvNet& as_convnet(kep::DSP& model) { return dynamic_cast<kep::co
 // Weights in [-0.5, 0.5); batch-norm variances are made positive by the reference reader below.
 std::vector<float> random_weights(size_t count, unsigned seed)
 {
-    std::mt19937 generator(seed);
-    std::uniform_real_distribution<float> value(-0.5f, 0.5f);
-    std::vector<float> weights(count);
-    for (auto& w : weights)
-        w = value(generator);
-    return weights;
+    return testing_support::uniform_values(count, seed, -0.5f, 0.5f);
 }
 
 std::vector<float> random_signal(size_t count, unsigned seed)
 {
-    std::mt19937 generator(seed);
-    std::uniform_real_distribution<float> value(-1.0f, 1.0f);
-    std::vector<float> signal(count);
-    for (auto& x : signal)
-        x = value(generator);
-    return signal;
+    return testing_support::uniform_values(count, seed, -1.0f, 1.0f);
 }
 
 // A plain, sample-by-sample ConvNet that reads the weights in file order. Every stage reads as

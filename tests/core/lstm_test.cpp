@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "test_support.h"
+
 #include "alloc_counter.h"
 #include "core/lstm.h"
 #include "core_test_util.h"
@@ -29,12 +31,7 @@ size_t weight_count(size_t layers, size_t hidden)
 
 std::vector<float> random_weights(size_t count, unsigned seed)
 {
-    std::mt19937 generator(seed);
-    std::uniform_real_distribution<float> value(-0.6f, 0.6f);
-    std::vector<float> weights(count);
-    for (auto& w : weights)
-        w = value(generator);
-    return weights;
+    return testing_support::uniform_values(count, seed, -0.6f, 0.6f);
 }
 
 std::unique_ptr<kep::DSP> lstm(int layers, int hidden, std::vector<float> weights, double rate = -1.0)

@@ -12,6 +12,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "test_support.h"
+
 namespace wavenet_reference
 {
 
@@ -53,12 +55,7 @@ inline size_t weight_count(const std::vector<ArraySpec>& arrays)
 
 inline std::vector<float> random_weights(size_t count, unsigned seed, float scale = 0.5f)
 {
-    std::mt19937 rng(seed);
-    std::uniform_real_distribution<float> dist(-scale, scale);
-    std::vector<float> w(count);
-    for (auto& x : w)
-        x = dist(rng);
-    return w;
+    return testing_support::uniform_values(count, seed, -scale, scale);
 }
 
 inline int prewarm_samples(const std::vector<ArraySpec>& arrays)
