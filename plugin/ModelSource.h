@@ -8,7 +8,7 @@
 #include <juce_gui_basics/juce_gui_basics.h>
 
 #include "core/dsp.h"
-#include "plugin/ModelSlots.h"
+#include "audio/ModelSlots.h"
 
 // One model folder of the catalogue ("Models/<id>" in the resource folder): its metadata, its
 // snapshot table, the current snapshot and its models. Also the table model that paints the
@@ -17,7 +17,7 @@
 // The model slots PendingModel and ActiveModel come from ModelSlots, which hands models over to
 // the audio thread without locks. Everything else is fixed once the entry is loaded, except
 // ProgramIndex and LoudnessGain, which the processor changes under its loading lock.
-class ModelSource : public juce::TableListBoxModel, public ModelSlots
+class ModelSource : public juce::TableListBoxModel, public ferrowick::ModelSlots
 {
 public:
     ModelSource();

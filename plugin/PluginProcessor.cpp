@@ -8,7 +8,7 @@
 
 #include "core/get_dsp.h"
 #include "core/model_file.h"
-#include "plugin/Gain.h"
+#include "audio/Gain.h"
 #include "plugin/Parameters.h"
 #include "plugin/PluginSettings.h"
 
@@ -16,9 +16,9 @@ namespace
 {
 constexpr int BiquadPeak = 6;
 
-void setUpBassFilter(Biquad& filter, float sampleRate, float gainDb)
+void setUpBassFilter(ferrowick::Biquad& filter, float sampleRate, float gainDb)
 {
-    filter = Biquad {};
+    filter = ferrowick::Biquad {};
     filter.sampleRate = sampleRate;
     filter.samplePeriod = 1.0f / sampleRate;
     filter.type = BiquadPeak;
@@ -63,8 +63,8 @@ CorvaneAudioProcessor::CorvaneAudioProcessor()
 
     sampleRate = 48000;
     stereoOut = true;
-    lowpassFilter = OnePoleLowpass {};
-    dcBlocker = DcBlocker {};
+    lowpassFilter = ferrowick::OnePoleLowpass {};
+    dcBlocker = ferrowick::DcBlocker {};
     setUpBassFilter(bassCutFilter, 48000.0f, -3.0f);
     setUpBassFilter(bassBoostFilter, static_cast<float>(sampleRate), 3.0f);
 
@@ -237,7 +237,7 @@ bool CorvaneAudioProcessor::runModel(ModelSource& entry, float* samples, int n, 
     if (sampleRate != 48000 && sampleRate != 96000)
         return false;
 
-    LoadedModel* loaded = entry.takeOver();
+    ferrowick::LoadedModel* loaded = entry.takeOver();
     if (loaded == nullptr || loaded->faulted.load(std::memory_order_relaxed))
         return false;
 

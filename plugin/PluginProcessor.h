@@ -7,11 +7,11 @@
 
 #include <juce_audio_processors/juce_audio_processors.h>
 
-#include "plugin/Biquad.h"
-#include "plugin/EntryExchange.h"
-#include "plugin/ModelChain.h"
+#include "audio/Biquad.h"
+#include "audio/EntryExchange.h"
+#include "audio/ModelChain.h"
 #include "plugin/ModelSource.h"
-#include "plugin/ToneFilters.h"
+#include "audio/ToneFilters.h"
 
 // The host-facing audio processor: one per plug-in instance.
 //
@@ -67,10 +67,10 @@ public:
     std::array<float, 1067> decimatorHistory {};
     std::array<float, 1067> interpolatorHistory {};
     int32_t sampleRate = 48000;
-    OnePoleLowpass lowpassFilter;
-    DcBlocker dcBlocker;
-    Biquad bassCutFilter;
-    Biquad bassBoostFilter;
+    ferrowick::OnePoleLowpass lowpassFilter;
+    ferrowick::DcBlocker dcBlocker;
+    ferrowick::Biquad bassCutFilter;
+    ferrowick::Biquad bassBoostFilter;
     bool stereoOut = true;
     juce::String programName { "-----" };
     // Why the last model file failed to load; empty after a successful load.
@@ -89,7 +89,7 @@ private:
     void updateEditorSampleRateMessage();
 
     std::mutex loadLock;
-    EntryExchange<ModelSource> entries;
+    ferrowick::EntryExchange<ModelSource> entries;
     ferrowick::ModelChain modelChain;
     // The parameter objects themselves: their values are atomics and hold the default unsnapped
     // (0.666667, 0 dB), whereas the tree's raw values start from the default snapped to the

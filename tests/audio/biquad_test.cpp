@@ -7,8 +7,10 @@
 
 #include "test_support.h"
 
-#include "plugin/Biquad.h"
-#include "plugin/FilterRuns.h"
+#include "audio/Biquad.h"
+#include "audio/FilterRuns.h"
+
+using namespace ferrowick;
 
 namespace
 {

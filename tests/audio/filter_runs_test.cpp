@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include "plugin/FilterRuns.h"
-#include "plugin/Gain.h"
+#include "audio/FilterRuns.h"
+#include "audio/Gain.h"
 
 using namespace ferrowick;
 

@@ -12,8 +12,8 @@
 
 #include "alloc_counter.h"
 #include "core/dsp.h"
-#include "plugin/FilterRuns.h"
-#include "plugin/ModelChain.h"
+#include "audio/FilterRuns.h"
+#include "audio/ModelChain.h"
 
 using namespace ferrowick;
 

@@ -1,9 +1,9 @@
-#include "plugin/ModelChain.h"
+#include "audio/ModelChain.h"
 
 #include <algorithm>
 
-#include "plugin/FilterRuns.h"
-#include "plugin/Gain.h"
+#include "audio/FilterRuns.h"
+#include "audio/Gain.h"
 
 namespace ferrowick
 {

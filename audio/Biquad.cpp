@@ -1,4 +1,4 @@
-#include "plugin/Biquad.h"
+#include "audio/Biquad.h"
 
 #include <cmath>
 #include <cstdint>
@@ -11,7 +11,7 @@ constexpr double pi = 3.14159265358979323846;
 // Coefficient design for the nine filter types. The precision of each step is deliberate (the
 // tangent and exponential arguments are formed partly in double precision, everything else is
 // single precision), so the coefficients are reproducible to the bit.
-void Biquad::Update()
+void ferrowick::Biquad::Update()
 {
     const float v = std::pow(10.0f, std::fabs(gainDb) / 20.0f);
     const float k = std::tan(static_cast<float>(static_cast<double>(frequency) * pi

@@ -5,6 +5,9 @@
 #include <mutex>
 #include <vector>
 
+namespace ferrowick
+{
+
 // Hands the current catalogue entry from the loading threads to the audio thread.
 //
 // Loading threads own the entries through shared pointers; the audio thread sees a plain
@@ -84,3 +87,5 @@ private:
     std::shared_ptr<Entry> currentOwner;
     std::vector<std::shared_ptr<Entry>> retired;
 };
+
+} // namespace ferrowick

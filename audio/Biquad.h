@@ -2,6 +2,9 @@
 
 #include <cstdint>
 
+namespace ferrowick
+{
+
 // Second-order IIR filter record: design settings, coefficients normalised to a0 = 1, and the
 // direct-form-I state. The owner zeroes the state, sets the settings and calls Update().
 struct Biquad
@@ -26,3 +29,5 @@ struct Biquad
     // outside 0..8 leaves the coefficients as they were.
     void Update();
 };
+
+} // namespace ferrowick

@@ -1,4 +1,4 @@
-#include "plugin/Resampler.h"
+#include "audio/Resampler.h"
 
 #include <algorithm>
 

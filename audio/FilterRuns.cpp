@@ -1,4 +1,4 @@
-#include "plugin/FilterRuns.h"
+#include "audio/FilterRuns.h"
 
 namespace ferrowick
 {

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "plugin/Biquad.h"
-#include "plugin/ToneFilters.h"
+#include "audio/Biquad.h"
+#include "audio/ToneFilters.h"
 
 namespace ferrowick
 {

@@ -6,8 +6,10 @@
 #include <gtest/gtest.h>
 
 #include "alloc_counter.h"
-#include "plugin/EntryExchange.h"
-#include "plugin/ModelSlots.h"
+#include "audio/EntryExchange.h"
+#include "audio/ModelSlots.h"
+
+using namespace ferrowick;
 
 namespace
 {

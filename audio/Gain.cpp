@@ -1,4 +1,4 @@
-#include "plugin/Gain.h"
+#include "audio/Gain.h"
 
 #include <cmath>
 

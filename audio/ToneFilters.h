@@ -1,5 +1,8 @@
 #pragma once
 
+namespace ferrowick
+{
+
 // One-pole low-pass at 8 kHz for 48 kHz.
 struct OnePoleLowpass
 {
@@ -15,3 +18,5 @@ struct DcBlocker
     float c1 = 0.99477744f;
     float mean = 0.0f;
 };
+
+} // namespace ferrowick

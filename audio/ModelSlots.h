@@ -7,6 +7,9 @@
 
 #include "core/dsp.h"
 
+namespace ferrowick
+{
+
 // A model as the audio thread receives it: the model and the loudness gain that belongs to it,
 // taken over together so that no block plays a model with another model's gain.
 struct LoadedModel
@@ -108,3 +111,5 @@ private:
     std::mutex ownersLock;
     std::vector<std::unique_ptr<LoadedModel>> owned;
 };
+
+} // namespace ferrowick

@@ -3,9 +3,9 @@
 #include <array>
 
 #include "core/dsp.h"
-#include "plugin/Biquad.h"
-#include "plugin/Resampler.h"
-#include "plugin/ToneFilters.h"
+#include "audio/Biquad.h"
+#include "audio/Resampler.h"
+#include "audio/ToneFilters.h"
 
 namespace ferrowick
 {
