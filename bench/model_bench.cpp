@@ -309,7 +309,17 @@ void run_case(const ModelCase& m, const std::filesystem::path& folder, double se
 
 int main(int argc, char** argv)
 {
-    const double seconds = argc > 1 ? std::atof(argv[1]) : 2.0;
+    const char* usage = "usage: %s [SECONDS]\n"
+                        "Times the four model architectures on one thread; SECONDS of 48 kHz audio per run\n"
+                        "(default 2, best of 3).\n";
+    char* end = nullptr;
+    const double seconds = argc > 1 ? std::strtod(argv[1], &end) : 2.0;
+    if (argc > 2 || (argc > 1 && (end == argv[1] || *end != '\0' || !(seconds > 0.0))))
+    {
+        const bool asked = argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h");
+        std::fprintf(asked ? stdout : stderr, usage, argv[0]);
+        return asked ? 0 : 2;
+    }
     const std::filesystem::path folder =
         std::filesystem::temp_directory_path() / ("ferrowick-model-bench-" + std::to_string(std::random_device{}()));
     std::filesystem::create_directories(folder);

@@ -10,6 +10,7 @@
 #include "audio/Biquad.h"
 #include "audio/EntryExchange.h"
 #include "audio/ModelChain.h"
+#include "plugin/LeftoverCollector.h"
 #include "plugin/ModelSource.h"
 #include "audio/ToneFilters.h"
 
@@ -19,7 +20,8 @@
 // constructing thread, the message thread, a host thread restoring state); those threads take
 // `loadLock` among themselves. The audio thread takes no lock and allocates nothing: it reaches
 // the current entry through `entries` (EntryExchange) and its models through the entry's
-// ModelSlots, and it never frees either; what it lets go of is freed by the loading side.
+// ModelSlots, and it never frees either; what it lets go of is freed by the loading side: at
+// the next change, or by `leftovers` on the message thread within a fraction of a second.
 class CorvaneAudioProcessor : public juce::AudioProcessor, public juce::AudioProcessorParameter::Listener
 {
 public:
@@ -90,6 +92,8 @@ private:
 
     std::mutex loadLock;
     ferrowick::EntryExchange<ModelSource> entries;
+    // After `entries`, so that it stops before the exchange goes.
+    LeftoverCollector leftovers { entries };
     ferrowick::ModelChain modelChain;
     // The parameter objects themselves: their values are atomics and hold the default unsnapped
     // (0.666667, 0 dB), whereas the tree's raw values start from the default snapped to the

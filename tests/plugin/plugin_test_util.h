@@ -10,8 +10,32 @@
 #include "plugin/PluginSettings.h"
 #include "test_support.h"
 
+namespace juce
+{
+// The framework's own step of its message loop (modal loops, which would offer a timed loop, are
+// off in this build).
+bool dispatchNextMessageOnSystemQueue(bool returnIfNoPendingMessages);
+} // namespace juce
+
 namespace plugin_testing
 {
+
+// Runs the message loop (timers, asynchronous calls) on the calling message thread until done()
+// holds or the time is up; returns done().
+template <typename Done> bool pumpMessagesUntil(Done done, int milliseconds)
+{
+    const auto deadline = juce::Time::getMillisecondCounter() + static_cast<juce::uint32>(milliseconds);
+    while (!done() && juce::Time::getMillisecondCounter() < deadline)
+        if (!juce::dispatchNextMessageOnSystemQueue(true))
+            juce::Thread::sleep(1);
+    return done();
+}
+
+// Runs the message loop for the given time.
+inline void pumpMessages(int milliseconds)
+{
+    pumpMessagesUntil([] { return false; }, milliseconds);
+}
 
 // Every case runs with HOME pointed at a fresh, empty folder (the framework reads HOME afresh on
 // each lookup of the application-data folder) and with the process-wide settings record back at

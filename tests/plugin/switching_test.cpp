@@ -154,6 +154,30 @@ TEST_F(Switching, MissingModelFileKeepsThePlayingModelAndShowsTheNewPicture)
     EXPECT_EQ(processor.modelSource->ActiveModel.load(), playing);
 }
 
+TEST_F(Switching, ReplacedModelsAreFreedOnTheMessageThreadWithoutAnotherSwitch)
+{
+    writeFolder("Two", "", 2, { { 0, linearModelFile(tapsA, -10.0) }, { 1, linearModelFile(tapsB, -4.0) } });
+    writeFolder("Next", "", 1, { { 0, linearModelFile(tapsA, -10.0) } });
+    CorvaneAudioProcessor processor;
+    processor.setModel("Two", 0);
+    run(processor, signal(300));
+    const std::weak_ptr<kep::DSP> first = processor.modelSource->ActiveModel.load()->model;
+
+    // The audio thread lets the first model go when it takes the second over; it frees nothing.
+    processor.setProgram(1);
+    run(processor, signal(300));
+    run(processor, signal(300));
+    ASSERT_FALSE(first.expired());
+    EXPECT_TRUE(plugin_testing::pumpMessagesUntil([&] { return first.expired(); }, 1000));
+    EXPECT_EQ(processor.modelSource->ownedCount(), 1u);
+
+    // The same after a model change: the old entry goes with its models.
+    const std::weak_ptr<kep::DSP> second = processor.modelSource->ActiveModel.load()->model;
+    processor.setModel("Next", 0);
+    run(processor, signal(300));
+    EXPECT_TRUE(plugin_testing::pumpMessagesUntil([&] { return second.expired(); }, 1000));
+}
+
 TEST_F(Switching, SnapshotFilesArePaddedToThreeDigits)
 {
     writeFolder("Pad", "", 43, { { 7, linearModelFile({ 1.0f }, -4.0) }, { 42, linearModelFile({ 1.0f }, 0.0) } });
