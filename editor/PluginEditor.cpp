@@ -236,9 +236,11 @@ void CorvaneAudioProcessorEditor::applyTableModel()
         header.addColumn(e.ColumnNames[i], i + 1, w + 60, w + 40, w + 160);
     }
 
-    // Reports the entry's current row (or -1 while it has none) to the row callback.
+    // The entry's current row becomes the whole selection and is reported to the row callback;
+    // while the entry has none (-1) the selection is empty and the table reports -1.
     juce::SparseSet<int> rows;
-    rows.addRange({ current.programIndex, current.programIndex + 1 });
+    if (current.programIndex >= 0)
+        rows.addRange({ current.programIndex, current.programIndex + 1 });
     snapshotTable.setSelectedRows(rows);
 }
 
