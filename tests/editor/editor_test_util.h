@@ -3,20 +3,16 @@
 #include <chrono>
 #include <memory>
 
-#include <juce_gui_basics/juce_gui_basics.h>
-
 #include "editor/PluginEditor.h"
 #include "plugin_test_util.h"
 
 namespace juce
 {
-// The framework's own step of its message loop (modal loops are off in this build).
-bool dispatchNextMessageOnSystemQueue(bool returnIfNoPendingMessages);
+bool dispatchNextMessageOnSystemQueue(bool returnIfNoPendingMessages); // the framework's message-loop step
 }
 
 namespace editor_testing
 {
-
 // Runs the message loop (timers, async updates) for the given time.
 inline void pumpMessages(int milliseconds)
 {
@@ -26,27 +22,24 @@ inline void pumpMessages(int milliseconds)
             juce::Thread::sleep(1);
 }
 
-// Opens the processor's window the way a host does, so that the processor knows it as its editor.
+// Opens the window the way a host does, so that the processor knows it as its editor.
 inline std::unique_ptr<CorvaneAudioProcessorEditor> openEditor(CorvaneAudioProcessor& processor)
 {
-    auto* editor = dynamic_cast<CorvaneAudioProcessorEditor*>(processor.createEditorIfNeeded());
-    return std::unique_ptr<CorvaneAudioProcessorEditor>(editor);
+    return std::unique_ptr<CorvaneAudioProcessorEditor>(
+        dynamic_cast<CorvaneAudioProcessorEditor*>(processor.createEditorIfNeeded()));
 }
 
 // A mouse event at (x, y) in the component's own coordinates, reported for that component.
-inline juce::MouseEvent mouseAt(juce::Component& component, int x, int y)
+inline juce::MouseEvent mouseAt(juce::Component& c, int x, int y)
 {
-    const juce::Point<float> position(static_cast<float>(x), static_cast<float>(y));
+    const juce::Point<float> p(static_cast<float>(x), static_cast<float>(y));
     const auto now = juce::Time::getCurrentTime();
-    return juce::MouseEvent(juce::Desktop::getInstance().getMainMouseSource(), position, {},
-                            juce::MouseInputSource::defaultPressure, juce::MouseInputSource::defaultOrientation,
-                            juce::MouseInputSource::defaultRotation, juce::MouseInputSource::defaultTiltX,
-                            juce::MouseInputSource::defaultTiltY, &component, &component, now, position, now, 1, false);
+    return { juce::Desktop::getInstance().getMainMouseSource(), p, {}, 1.0f, 0.0f, 0.0f, 0.0f, 0.0f, &c, &c, now, p,
+             now, 1, false };
 }
 
-inline juce::var readSettings(const juce::File& file)
+inline juce::var savedSetting(const juce::File& settingsFile, const char* key)
 {
-    return juce::JSON::parse(file.loadFileAsString());
+    return juce::JSON::parse(settingsFile.loadFileAsString())[key];
 }
-
 } // namespace editor_testing
