@@ -17,31 +17,49 @@ done
 export HOME="$(mktemp -d /tmp/ferrowick-window-home.XXXXXX)"
 xvfb_pid=""
 wm_pid=""
-cleanup() {
+cleanup_screen() {
   [ -n "$wm_pid" ] && kill "$wm_pid" 2>/dev/null || true
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
   wait 2>/dev/null || true
+  wm_pid=""
+  xvfb_pid=""
+}
+cleanup() {
+  cleanup_screen
   rm -rf "$HOME"
 }
 trap cleanup EXIT
 
-# Xvfb picks a free display number and writes it to the given descriptor.
-Xvfb -displayfd 3 -screen 0 1920x1440x24 -nolisten tcp 3>"$HOME/display" >"$HOME/xvfb.log" 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 100); do [ -s "$HOME/display" ] && break; sleep 0.1; done
-[ -s "$HOME/display" ] || { echo "Xvfb did not start"; cat "$HOME/xvfb.log"; exit 1; }
-export DISPLAY=":$(head -n1 "$HOME/display")"
-
-openbox >"$HOME/openbox.log" 2>&1 &
-wm_pid=$!
 wm_running() {
   # Read the whole answer first: with pipefail, "xprop | grep -q" can fail on a closed pipe.
   local answer
   answer="$(xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null || true)"
   [[ "$answer" == *"window id"* ]]
 }
-for _ in $(seq 100); do wm_running && break; sleep 0.1; done
-wm_running || { echo "openbox did not start"; cat "$HOME/openbox.log"; exit 1; }
+
+# Starts Xvfb (it picks a free display number and writes it to the given descriptor) and openbox
+# on it; false when either does not come up.
+start_screen() {
+  rm -f "$HOME/display"
+  Xvfb -displayfd 3 -screen 0 1920x1440x24 -nolisten tcp 3>"$HOME/display" >"$HOME/xvfb.log" 2>&1 &
+  xvfb_pid=$!
+  for _ in $(seq 100); do [ -s "$HOME/display" ] && break; sleep 0.1; done
+  [ -s "$HOME/display" ] || return 1
+  export DISPLAY=":$(head -n1 "$HOME/display")"
+  openbox >"$HOME/openbox.log" 2>&1 &
+  wm_pid=$!
+  for _ in $(seq 100); do wm_running && return 0; kill -0 "$wm_pid" 2>/dev/null || return 1; sleep 0.1; done
+  return 1
+}
+
+started=0
+for attempt in 1 2 3; do
+  if start_screen; then started=1; break; fi
+  echo "virtual screen, attempt $attempt: Xvfb or openbox did not start"
+  cat "$HOME/xvfb.log" "$HOME/openbox.log" 2>/dev/null || true
+  cleanup_screen
+done
+[ "$started" = 1 ] || exit 1
 
 resources="$HOME/.config/Quorvex/Ferrowick"
 mkdir -p "$resources"

@@ -47,6 +47,21 @@ void pump(int milliseconds)
             juce::Thread::sleep(1);
 }
 
+// Tries the condition until it holds or the time is up, running the message loop in between.
+// Waits that depend on the machine's load (windows appearing, models loading) go through here.
+template <typename Condition>
+bool eventually(Condition condition, int milliseconds = 10000)
+{
+    const auto end = juce::Time::getMillisecondCounter() + static_cast<juce::uint32>(milliseconds);
+    while (!condition())
+    {
+        if (juce::Time::getMillisecondCounter() >= end)
+            return false;
+        pump(100);
+    }
+    return true;
+}
+
 // Runs a shell command to its end while the message loop keeps going.
 bool shell(const juce::String& command)
 {
@@ -281,6 +296,22 @@ void checkBackground(const juce::Image& screen, juce::Point<int> origin, const j
     }
 }
 
+// The window's header shows on screen where the editor says it is.
+bool showsWindow(const juce::Image& screen, juce::Point<int> origin, const juce::Image& background)
+{
+    return near(screen.getPixelAt(origin.x + 700, origin.y + 15), background.getPixelAt(700, 15), 8);
+}
+
+juce::Colour meterPixel(const juce::Image& screen, juce::Point<int> origin)
+{
+    return screen.getPixelAt(origin.x + 70, origin.y + 1085);
+}
+
+bool isGreen(juce::Colour c)
+{
+    return c.getGreen() > 200 && c.getRed() < 170 && c.getBlue() < 170;
+}
+
 std::unique_ptr<juce::AudioPluginInstance> loadPlugin(const juce::File& bundle)
 {
     juce::String error;
@@ -311,22 +342,27 @@ void windowChecks(juce::AudioPluginInstance& plugin, HostWindow& window, const j
     check(open.editor != nullptr, "createEditorIfNeeded gives an editor");
     if (open.editor == nullptr)
         return;
-    pump(1500);
     auto* editor = open.editor;
     check(editor->getWidth() == editorWidth && editor->getHeight() == editorHeight,
           "editor is " + juce::String(editor->getWidth()) + " x " + juce::String(editor->getHeight()));
 
-    const auto origin = editor->getScreenPosition();
+    // Wait until the window is on the screen (the window manager may still move it) with its
+    // meter lit.
+    juce::Point<int> origin;
+    juce::Image screen;
+    const auto meterLit = [&] {
+        origin = editor->getScreenPosition();
+        screen = captureScreen("window");
+        return screen.isValid() && showsWindow(screen, origin, background) && isGreen(meterPixel(screen, origin));
+    };
+    check(eventually(meterLit), "the window shows, its meter lit, after a screen capture");
     std::cout << "     window content at " << origin.toString() << " on screen" << std::endl;
-    const auto screen = captureScreen("window");
-    check(screen.isValid(), "screen captured");
     if (screen.isValid())
     {
         checkBackground(screen, origin, background);
         // The meter at (58, 1080, 24, 10): the playing tone (about -12 dBFS) lights it green.
-        const auto meter = screen.getPixelAt(origin.x + 70, origin.y + 1085);
-        check(meter.getGreen() > 200 && meter.getRed() < 170 && meter.getBlue() < 170,
-              "meter shows the playing tone in green: " + rgb(meter));
+        const auto meter = meterPixel(screen, origin);
+        check(isGreen(meter), "meter shows the playing tone in green: " + rgb(meter));
         const auto left = screen.getPixelAt(origin.x + 57, origin.y + 1085);
         check(!near(left, meter, 20), "meter ends at its left edge: " + rgb(left));
     }
@@ -340,7 +376,7 @@ void windowChecks(juce::AudioPluginInstance& plugin, HostWindow& window, const j
     {
         pluginClient = clientOf(pluginWindow);
         check(shell("xdotool windowsize " + pluginWindow + " 1200 1118"), "xdotool makes it 1200 wide");
-        pump(1000);
+        eventually([&] { return xWindowSize(pluginWindow) == "1545x1118"; }, 5000);
         check(xWindowSize(pluginWindow) == "1545x1118", "the plug-in's window is back at " + xWindowSize(pluginWindow));
         check(editor->getWidth() == editorWidth && editor->getHeight() == editorHeight,
               "the hosted editor is " + juce::String(editor->getWidth()) + " x " + juce::String(editor->getHeight()));
@@ -359,8 +395,13 @@ void modelDialogByPointer(juce::AudioPluginInstance& plugin, HostWindow& window,
     OpenWindow open(plugin, window);
     if (open.editor == nullptr)
         return;
-    pump(1500);
-    const auto origin = open.editor->getScreenPosition();
+    juce::Point<int> origin;
+    check(eventually([&] {
+              origin = open.editor->getScreenPosition();
+              const auto screen = captureScreen("model-window");
+              return screen.isValid() && showsWindow(screen, origin, background);
+          }),
+          "the window shows again");
 
     const auto before = modelIdOf(plugin);
     const auto playing = audio.averageBlock(16);
@@ -381,8 +422,11 @@ void modelDialogByPointer(juce::AudioPluginInstance& plugin, HostWindow& window,
         return;
 
     check(click(origin + juce::Point<int>(1400, 60)), "xdotool clicks the model button");
-    pump(800);
-    const auto screen = captureScreen("model-dialog");
+    juce::Image screen;
+    eventually([&] {
+        screen = captureScreen("model-dialog");
+        return screen.isValid() && near(screen.getPixelAt(origin.x + 376, origin.y + 439), juce::Colour(0xFF1A1A1A), 6);
+    });
     if (screen.isValid())
     {
         // The overlay darkens the window; the dialog (550 x 180, shown 1.5 times larger in the
@@ -399,7 +443,7 @@ void modelDialogByPointer(juce::AudioPluginInstance& plugin, HostWindow& window,
     // centred at (773, 559) and the overlay scales by 1.5 about (772, 559).
     const juce::Point<int> button { 566, juce::roundToInt(484 + 52.5 * target) };
     check(click(origin + button), "xdotool clicks the button of " + folders[target].getFileName());
-    pump(2000);
+    eventually([&] { return modelIdOf(plugin) == folders[target].getFileName(); });
     const auto after = modelIdOf(plugin);
     check(after == folders[target].getFileName(), "the state names the chosen model: " + after);
     const auto now = audio.averageBlock(16);
@@ -438,7 +482,7 @@ void run(const juce::File& bundle, const juce::File& resources, const juce::File
         }
         pump(150);
     }
-    pump(300);
+    eventually([&] { return countWindowsOf(pluginClient) == windowsBefore; }, 5000);
     check(plugin->getActiveEditor() == nullptr, "no editor left after 20 openings");
     check(juce::Desktop::getInstance().getNumComponents() == componentsBefore, "no window left on the host's desktop");
     check(pluginClient >= 0 && countWindowsOf(pluginClient) == windowsBefore,
