@@ -9,6 +9,7 @@
 #include "core/get_dsp.h"
 #include "core/model_file.h"
 #include "audio/Gain.h"
+#include "editor/PluginEditor.h"
 #include "plugin/Parameters.h"
 #include "plugin/PluginSettings.h"
 
@@ -66,7 +67,7 @@ CorvaneAudioProcessor::CorvaneAudioProcessor()
     lowpassFilter = ferrowick::OnePoleLowpass {};
     dcBlocker = ferrowick::DcBlocker {};
     setUpBassFilter(bassCutFilter, 48000.0f, -3.0f);
-    setUpBassFilter(bassBoostFilter, static_cast<float>(sampleRate), 3.0f);
+    setUpBassFilter(bassBoostFilter, static_cast<float>(sampleRate.load()), 3.0f);
 
     const auto ids = ModelSource::getModelIds();
     if (ids.isEmpty())
@@ -81,14 +82,39 @@ CorvaneAudioProcessor::~CorvaneAudioProcessor() = default;
 
 void CorvaneAudioProcessor::setModel(juce::String id, int index)
 {
-    std::lock_guard<std::mutex> lock(loadLock);
-    setModelLocked(id, index);
+    std::shared_ptr<ModelSource> entry;
+    {
+        std::lock_guard<std::mutex> lock(loadLock);
+        entry = installEntryLocked(id);
+    }
+    if (entry == nullptr)
+        return;
+
+    // Outside the lock: on the message thread the table refresh runs here and its row callback
+    // comes back into setProgram.
+    notifyEditor(&EditorNotifier::table);
+
+    bool pictureChanged = false;
+    {
+        std::lock_guard<std::mutex> lock(loadLock);
+        // A change made meanwhile by another thread wins; its own snapshot is already loaded.
+        if (modelSource == entry)
+            pictureChanged = setProgramLocked(*entry, index);
+    }
+    if (pictureChanged)
+        notifyEditor(&EditorNotifier::picture);
 }
 
 void CorvaneAudioProcessor::setProgram(int index)
 {
-    std::lock_guard<std::mutex> lock(loadLock);
-    setProgramLocked(index);
+    bool pictureChanged = false;
+    {
+        std::lock_guard<std::mutex> lock(loadLock);
+        if (modelSource != nullptr)
+            pictureChanged = setProgramLocked(*modelSource, index);
+    }
+    if (pictureChanged)
+        notifyEditor(&EditorNotifier::picture);
 }
 
 std::pair<juce::String, int> CorvaneAudioProcessor::currentChoice()
@@ -97,33 +123,54 @@ std::pair<juce::String, int> CorvaneAudioProcessor::currentChoice()
     return { modelSource->ModelId, modelSource->ProgramIndex };
 }
 
-void CorvaneAudioProcessor::setModelLocked(const juce::String& id, int index)
+CorvaneAudioProcessor::CurrentEntry CorvaneAudioProcessor::currentEntry()
+{
+    std::lock_guard<std::mutex> lock(loadLock);
+    return { modelSource, modelSource != nullptr ? modelSource->ProgramIndex : -1 };
+}
+
+juce::Image CorvaneAudioProcessor::currentPicture()
+{
+    std::lock_guard<std::mutex> lock(pictureLock);
+    return modelPicture != nullptr ? *modelPicture : juce::Image();
+}
+
+std::shared_ptr<ModelSource> CorvaneAudioProcessor::installEntryLocked(const juce::String& id)
 {
     if (id.isEmpty() && modelSource != nullptr && modelSource->ModelId.isNotEmpty())
-        return;
+        return nullptr;
+
+    std::shared_ptr<ModelSource> entry;
+    try
+    {
+        entry = std::make_shared<ModelSource>(ModelSource::loadModel(id));
+    }
+    catch (...)
+    {
+        // Out of memory while reading the folder: the current entry stays.
+        return nullptr;
+    }
 
     // The new entry holds no model yet: the audio path is silent until setProgram publishes
     // one. The previous entry is freed here or at a later change, once no block uses it.
-    modelSource = std::make_shared<ModelSource>(ModelSource::loadModel(id));
-    entries.publish(modelSource);
-    refreshEditorTable();
-    setProgramLocked(index);
+    modelSource = entry;
+    entries.publish(entry);
+    return entry;
 }
 
-void CorvaneAudioProcessor::setProgramLocked(int index)
+bool CorvaneAudioProcessor::setProgramLocked(ModelSource& entry, int index)
 {
-    const auto entry = modelSource;
-    if (entry == nullptr || index < 0 || index == entry->ProgramIndex || index >= entry->getNumRows())
-        return;
+    if (index < 0 || index == entry.ProgramIndex || index >= entry.getNumRows())
+        return false;
 
-    entry->ProgramIndex = index;
-    const auto folder = ModelSource::getPluginResourceDir() + "/" + "Models" + "/" + entry->ModelId;
+    entry.ProgramIndex = index;
+    const auto folder = ModelSource::getPluginResourceDir() + "/" + "Models" + "/" + entry.ModelId;
     const auto stem = ModelSource::paddedIndex(index);
 
-    const juce::File modelFile(folder + "/" + "models" + "/" + stem + ".kep");
-    if (modelFile.existsAsFile())
+    try
     {
-        try
+        const juce::File modelFile(folder + "/" + "models" + "/" + stem + ".kep");
+        if (modelFile.existsAsFile())
         {
             auto data = kep::read_config_file(modelFile.getFullPathName().toStdString());
             std::shared_ptr<kep::DSP> model = kep::get_dsp(data);
@@ -132,51 +179,74 @@ void CorvaneAudioProcessor::setProgramLocked(int index)
             if (auto* history = dynamic_cast<kep::Buffer*>(model.get()))
                 history->reserve_history(ferrowick::ModelChain::maxChunk);
             const float loudnessGain = loudnessGainOf(data);
-            entry->publish(std::move(model), loudnessGain);
-            entry->LoudnessGain = loudnessGain;
+            entry.publish(std::move(model), loudnessGain);
+            entry.LoudnessGain = loudnessGain;
             modelLoadError.clear();
         }
-        catch (const std::exception& error)
+        else
         {
-            // Nothing was published: the entry keeps its models and gain, and the picture stays.
-            modelLoadError = error.what();
-            return;
+            // Frees models that the audio thread has let go of since the last change.
+            entry.collect();
         }
+
+        const juce::File pictureFile(folder + "/" + "images" + "/" + stem + ".jpg");
+        juce::Image picture;
+        if (pictureFile.existsAsFile())
+            picture = juce::ImageFileFormat::loadFrom(pictureFile);
+        else
+            picture = juce::Image(juce::Image::ARGB, 1, 1, true);
+        auto replacement = std::make_unique<juce::Image>(picture);
+        {
+            std::lock_guard<std::mutex> lock(pictureLock);
+            modelPicture.swap(replacement);
+        }
+        // The previous picture is freed here, outside the picture lock.
     }
-    else
+    catch (const std::exception& error)
     {
-        // Frees models that the audio thread has let go of since the last change.
-        entry->collect();
+        // Nothing was published: the entry keeps its models and gain, and the picture stays.
+        modelLoadError = error.what();
+        return false;
     }
-
-    const juce::File pictureFile(folder + "/" + "images" + "/" + stem + ".jpg");
-    juce::Image picture;
-    if (pictureFile.existsAsFile())
-        picture = juce::ImageFileFormat::loadFrom(pictureFile);
-    else
-        picture = juce::Image(juce::Image::ARGB, 1, 1, true);
-    modelPicture = std::make_unique<juce::Image>(picture);
-
-    repaintEditor();
+    catch (...)
+    {
+        modelLoadError = "Unknown error while loading the model.";
+        return false;
+    }
+    return true;
 }
 
-void CorvaneAudioProcessor::refreshEditorTable()
+void CorvaneAudioProcessor::notifyEditor(std::atomic<bool> EditorNotifier::*change)
 {
-    // The plug-in window binds its snapshot table to the new entry here.
-}
-
-void CorvaneAudioProcessor::repaintEditor()
-{
-    // Components belong to the message thread; a load on another thread (host state restore)
-    // leaves the repaint to the window's own refresh.
     if (juce::MessageManager::existsAndIsCurrentThread())
-        if (auto* editor = getActiveEditor())
-            editor->repaint();
+    {
+        deliverToEditor(change == &EditorNotifier::table, change == &EditorNotifier::picture,
+                        change == &EditorNotifier::sampleRateMessage);
+        return;
+    }
+    // Components belong to the message thread: the change waits there for the next delivery.
+    (editorNotifier.*change).store(true);
+    editorNotifier.triggerAsyncUpdate();
 }
 
-void CorvaneAudioProcessor::updateEditorSampleRateMessage()
+void CorvaneAudioProcessor::EditorNotifier::handleAsyncUpdate()
 {
-    // The plug-in window shows or hides its sample-rate message here.
+    processor.deliverToEditor(table.exchange(false), picture.exchange(false), sampleRateMessage.exchange(false));
+}
+
+void CorvaneAudioProcessor::deliverToEditor(bool table, bool picture, bool sampleRateMessage)
+{
+    // Message thread only. The editor is looked up under the framework's editor lock, which is
+    // released before the editor is called.
+    auto* editor = dynamic_cast<CorvaneAudioProcessorEditor*>(getActiveEditor());
+    if (editor == nullptr)
+        return;
+    if (table)
+        editor->applyTableModel();
+    if (sampleRateMessage)
+        editor->updateSampleRateMessage();
+    if (picture)
+        editor->repaint();
 }
 
 const juce::String CorvaneAudioProcessor::getName() const
@@ -186,10 +256,10 @@ const juce::String CorvaneAudioProcessor::getName() const
 
 void CorvaneAudioProcessor::prepareToPlay(double rate, int /*maximumExpectedSamplesPerBlock*/)
 {
-    sampleRate = static_cast<int32_t>(rate);
-    updateEditorSampleRateMessage();
+    sampleRate.store(static_cast<int32_t>(rate));
+    notifyEditor(&EditorNotifier::sampleRateMessage);
     const auto layout = getBusesLayout();
-    stereoOut = !layout.outputBuses.isEmpty() && layout.getMainOutputChannelSet().size() >= 2;
+    stereoOut.store(!layout.outputBuses.isEmpty() && layout.getMainOutputChannelSet().size() >= 2);
 }
 
 void CorvaneAudioProcessor::releaseResources() {}
@@ -206,7 +276,7 @@ void CorvaneAudioProcessor::processBlock(juce::AudioBuffer<float>& buffer, juce:
         return;
     }
     float* ch0 = buffer.getWritePointer(0);
-    float* ch1 = stereoOut && buffer.getNumChannels() >= 2 ? buffer.getWritePointer(1) : nullptr;
+    float* ch1 = stereoOut.load(std::memory_order_relaxed) && buffer.getNumChannels() >= 2 ? buffer.getWritePointer(1) : nullptr;
 
     const float gainIn = ferrowick::parameterToGain(gainInParameter->get());
     const float gainOut = ferrowick::parameterToGain(gainOutParameter->get());
@@ -234,7 +304,8 @@ bool CorvaneAudioProcessor::runModel(ModelSource& entry, float* samples, int n, 
     ferrowick::applyGain(samples, n, gainIn * ferrowick::dbToGain(entry.GainAdjust));
 
     // Other rates are silent, and a pending model waits for a supported one.
-    if (sampleRate != 48000 && sampleRate != 96000)
+    const int32_t rate = sampleRate.load(std::memory_order_relaxed);
+    if (rate != 48000 && rate != 96000)
         return false;
 
     ferrowick::LoadedModel* loaded = entry.takeOver();
@@ -244,7 +315,7 @@ bool CorvaneAudioProcessor::runModel(ModelSource& entry, float* samples, int n, 
     ferrowick::ChainState state { lowpassFilter, bassBoostFilter, bassCutFilter, dcBlocker, decimatorHistory,
                                   interpolatorHistory };
     const ferrowick::ToneSwitches tone { entry.Lowpass, entry.BassBoost, entry.BassCut };
-    if (!modelChain.processBlock(samples, n, sampleRate, *loaded->model, loaded->loudnessGain, tone, state))
+    if (!modelChain.processBlock(samples, n, rate, *loaded->model, loaded->loudnessGain, tone, state))
     {
         // The model threw: this block is silent and the model is not run again.
         loaded->faulted.store(true, std::memory_order_relaxed);
@@ -260,8 +331,7 @@ bool CorvaneAudioProcessor::isMidiEffect() const { return false; }
 
 juce::AudioProcessorEditor* CorvaneAudioProcessor::createEditor()
 {
-    // Stand-in until the plug-in window lands.
-    return new juce::GenericAudioProcessorEditor(*this);
+    return new CorvaneAudioProcessorEditor(*this);
 }
 
 bool CorvaneAudioProcessor::hasEditor() const { return true; }

@@ -22,6 +22,9 @@
 // the current entry through `entries` (EntryExchange) and its models through the entry's
 // ModelSlots, and it never frees either; what it lets go of is freed by the loading side: at
 // the next change, or by `leftovers` on the message thread within a fraction of a second.
+// An open editor is told about changes on the message thread only: directly when the change is
+// made there, through `editorNotifier` otherwise; `modelPicture` is swapped under `pictureLock`,
+// which the editor's paint takes to copy the picture handle.
 class CorvaneAudioProcessor : public juce::AudioProcessor, public juce::AudioProcessorParameter::Listener
 {
 public:
@@ -62,35 +65,64 @@ public:
     // The current entry's id and snapshot index, read together from one entry.
     std::pair<juce::String, int> currentChoice();
 
+    // The current entry, shared with the caller (the editor keeps the entry that its table shows
+    // alive), and its snapshot index, read together.
+    struct CurrentEntry
+    {
+        std::shared_ptr<ModelSource> entry;
+        int programIndex = -1;
+    };
+    CurrentEntry currentEntry();
+
+    // A handle on the current model picture (invalid when there is none), taken under the
+    // picture lock so that it never overlaps the picture's replacement by setProgram.
+    juce::Image currentPicture();
+
     juce::AudioProcessorValueTreeState valueTreeState;
     std::shared_ptr<ModelSource> modelSource;
     std::atomic<float> inputLevel { 0.0f };
     std::unique_ptr<juce::Image> modelPicture;
     std::array<float, 1067> decimatorHistory {};
     std::array<float, 1067> interpolatorHistory {};
-    int32_t sampleRate = 48000;
+    std::atomic<int32_t> sampleRate { 48000 };
     ferrowick::OnePoleLowpass lowpassFilter;
     ferrowick::DcBlocker dcBlocker;
     ferrowick::Biquad bassCutFilter;
     ferrowick::Biquad bassBoostFilter;
-    bool stereoOut = true;
+    std::atomic<bool> stereoOut { true };
     juce::String programName { "-----" };
     // Why the last model file failed to load; empty after a successful load.
     juce::String modelLoadError;
 
 private:
-    void setModelLocked(const juce::String& id, int index);
-    void setProgramLocked(int index);
+    // Carries the changes that reach an open editor from threads other than the message thread
+    // (a host thread restoring state or preparing to play) over to the message thread.
+    class EditorNotifier : public juce::AsyncUpdater
+    {
+    public:
+        explicit EditorNotifier(CorvaneAudioProcessor& owner) : processor(owner) {}
+        ~EditorNotifier() override { cancelPendingUpdate(); }
+        void handleAsyncUpdate() override;
+
+        std::atomic<bool> table { false }, picture { false }, sampleRateMessage { false };
+
+    private:
+        CorvaneAudioProcessor& processor;
+    };
+
+    // Installs the entry of id; null when the id is ignored or the entry could not be built.
+    std::shared_ptr<ModelSource> installEntryLocked(const juce::String& id);
+    // True when the picture was replaced (the editor is to be repainted).
+    bool setProgramLocked(ModelSource& entry, int index);
+    // Tells an open editor at once on the message thread, or through the notifier from elsewhere.
+    void notifyEditor(std::atomic<bool> EditorNotifier::*change);
+    void deliverToEditor(bool table, bool picture, bool sampleRateMessage);
     // The audio path from the gain adjustment to the model chain's output, in place. False when
     // the block is to be silent (unsupported rate, no model, or the model threw).
     bool runModel(ModelSource& entry, float* samples, int n, float gainIn);
 
-    // Places where an open plug-in window is told about changes.
-    void refreshEditorTable();
-    void repaintEditor();
-    void updateEditorSampleRateMessage();
-
     std::mutex loadLock;
+    std::mutex pictureLock; // guards modelPicture between setProgram and the editor's paint
     ferrowick::EntryExchange<ModelSource> entries;
     // After `entries`, so that it stops before the exchange goes.
     LeftoverCollector leftovers { entries };
@@ -100,6 +132,8 @@ private:
     // 0.0001 step (0.6667, +0.002 dB).
     juce::AudioParameterFloat* gainInParameter = nullptr;
     juce::AudioParameterFloat* gainOutParameter = nullptr;
+    // Last member: gone first, so that no change is delivered to a processor being destroyed.
+    EditorNotifier editorNotifier { *this };
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR(CorvaneAudioProcessor)
 };

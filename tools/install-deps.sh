@@ -8,10 +8,14 @@ packages=(
   juce-modules-source
   libeigen3-dev nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-utils
+  # The real-window host tests: a window manager, screen capture (xwd) and its conversion, pointer events.
+  openbox x11-apps netpbm xdotool
   libasound2-dev libfreetype-dev libfontconfig1-dev libx11-dev libxcomposite-dev
   libxcursor-dev libxext-dev libxinerama-dev libxrandr-dev libxrender-dev
   libcurl4-openssl-dev libgl-dev
   python3
+  # tools/make_background.py draws with Pillow.
+  python3-pil
 )
 
 missing=()

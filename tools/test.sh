@@ -29,6 +29,6 @@ cmake --build build-asan -j "$jobs"
 echo "== model switching while audio runs, under ThreadSanitizer"
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFERROWICK_BUILD_BENCH=OFF \
   -DFERROWICK_SANITIZE=thread >/dev/null
-cmake --build build-tsan -j "$jobs" --target ferrowick_audio_tests ferrowick_plugin_tests
+cmake --build build-tsan -j "$jobs" --target ferrowick_audio_tests ferrowick_plugin_tests ferrowick_editor_tests
 (cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-  ctest --output-on-failure -j "$jobs" -R '^(ModelSlots|EntryExchange|Exchange|Concurrency|RealTime)\.')
+  ctest --output-on-failure -j "$jobs" -R '^(ModelSlots|EntryExchange|Exchange|Concurrency|RealTime|EditorConcurrency)\.')

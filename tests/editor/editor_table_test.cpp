@@ -1,0 +1,118 @@
+#include <cmath>
+#include <thread>
+
+#include "editor_test_util.h"
+
+namespace
+{
+using EditorTable = plugin_testing::FreshHome;
+using namespace editor_testing;
+
+TEST_F(EditorTable, ColumnsFitTheirTextsAndRowsAreRecorded)
+{
+    makeCatalogue("--only LinearClean"); // Setting,Gain,Tone / Soft,2,5 / Bright,4,8
+    CorvaneAudioProcessor processor;
+    settingsFile().deleteFile();
+    PluginSettings::settings.LastSelectedModelIdx = 7;
+    auto editor = openEditor(processor);
+    auto& table = editor->snapshotTable;
+    auto& header = table.getHeader();
+    auto width = [&](const char* text) {
+        return static_cast<int>(std::ceil(processor.modelSource->TableFont.getStringWidthFloat(text)));
+    };
+
+    EXPECT_EQ(table.getHeaderHeight(), 40);
+    EXPECT_EQ(table.getRowHeight(), 30);
+    ASSERT_EQ(header.getNumColumns(false), 3);
+    const int widths[] = { std::max({ width("Setting"), width("Soft"), width("Bright") }),
+                           std::max({ width("Gain"), width("2"), width("4") }),
+                           std::max({ width("Tone"), width("5"), width("8") }) };
+    for (int i = 0; i < 3; ++i)
+    {
+        const int id = header.getColumnIdOfIndex(i, false);
+        EXPECT_EQ(id, i + 1);
+        EXPECT_EQ(header.getColumnWidth(id), widths[i] + 60);
+        header.setColumnWidth(id, 0);
+        EXPECT_EQ(header.getColumnWidth(id), widths[i] + 40);
+        header.setColumnWidth(id, 10000);
+        EXPECT_EQ(header.getColumnWidth(id), widths[i] + 160);
+    }
+
+    EXPECT_EQ(table.getSelectedRow(), 0); // opening selects and records the entry's row
+    EXPECT_EQ(static_cast<int>(savedSetting(settingsFile(), "LastSelectedModelIdx")), 0);
+    table.selectRow(1);
+    EXPECT_EQ(processor.currentChoice().second, 1);
+    EXPECT_EQ(PluginSettings::settings.LastSelectedModelIdx, 1);
+    EXPECT_EQ(static_cast<int>(savedSetting(settingsFile(), "LastSelectedModelIdx")), 1);
+}
+
+TEST_F(EditorTable, WithoutCurrentRowNothingIsSelectedOrRecorded)
+{
+    {
+        CorvaneAudioProcessor processor; // empty catalogue: the "No Model" entry
+        settingsFile().deleteFile();
+        auto editor = openEditor(processor);
+        EXPECT_EQ(editor->modelButton.getButtonText(), "No Model");
+        EXPECT_EQ(editor->snapshotTable.getHeader().getNumColumns(false), 0);
+        EXPECT_EQ(editor->snapshotTable.getNumSelectedRows(), 0);
+        EXPECT_FALSE(settingsFile().exists());
+    }
+    makeCatalogue("--only LinearClean");
+    CorvaneAudioProcessor processor;
+    auto editor = openEditor(processor);
+    settingsFile().deleteFile();
+    processor.setModel("LinearClean", 5); // beyond its two rows: no current row
+    EXPECT_EQ(editor->snapshotTable.getNumSelectedRows(), 0);
+    EXPECT_EQ(PluginSettings::settings.LastSelectedModelIdx, 0);
+    EXPECT_FALSE(settingsFile().exists());
+}
+
+// A host restoring state on its own thread: the table follows on the message thread only, and
+// keeps the entry it shows alive until then.
+TEST_F(EditorTable, RestoreOnHostThreadReachesTheTableOnTheMessageThread)
+{
+    makeCatalogue();
+    CorvaneAudioProcessor processor;
+    processor.setModel("LinearClean", 0);
+    auto editor = openEditor(processor);
+    const auto shown = editor->tableEntry;
+
+    std::thread([&] { processor.setModel("WaveHigh", 2); }).join(); // row 2's model file is refused
+    EXPECT_EQ(editor->tableEntry, shown);
+    EXPECT_EQ(editor->snapshotTable.getNumRows(), 2);
+    pumpMessages(100);
+    EXPECT_EQ(editor->tableEntry, processor.modelSource);
+    EXPECT_EQ(editor->modelButton.getButtonText(), "WaveNet High Gain");
+    EXPECT_EQ(editor->snapshotTable.getSelectedRow(), 2);
+    EXPECT_EQ(PluginSettings::settings.LastSelectedModelIdx, 2);
+    EXPECT_FALSE(processor.modelLoadError.isEmpty());
+}
+
+TEST_F(EditorTable, ModelDialogChoiceIsRecordedAndPlayed)
+{
+    makeCatalogue();
+    CorvaneAudioProcessor processor;
+    processor.setModel("LinearClean", 0);
+    processor.setPlayConfigDetails(2, 2, 48000.0, 256);
+    processor.prepareToPlay(48000.0, 256);
+    auto editor = openEditor(processor);
+
+    editor->modelButton.onClick();
+    EXPECT_TRUE(editor->modalOverlay.isVisible());
+    EXPECT_EQ(editor->modalOverlay.content, &editor->modelSelectionDialog);
+    for (auto& button : editor->modelSelectionDialog.buttons)
+        if (button->getButtonText() == "LSTM Lead")
+            button->onClick();
+    EXPECT_FALSE(editor->modalOverlay.isVisible());
+    EXPECT_EQ(processor.currentChoice(), std::make_pair(juce::String("LstmLead"), 0));
+    EXPECT_EQ(editor->modelButton.getButtonText(), "LSTM Lead");
+    EXPECT_EQ(savedSetting(settingsFile(), "LastSelectedModelId").toString(), "LstmLead");
+
+    juce::AudioBuffer<float> buffer(2, 256);
+    for (int i = 0; i < 256; ++i)
+        buffer.setSample(0, i, 0.3f * std::sin(0.05f * static_cast<float>(i)));
+    juce::MidiBuffer midi;
+    processor.processBlock(buffer, midi);
+    EXPECT_GT(buffer.getMagnitude(0, 0, 256), 0.0f);
+}
+} // namespace
