@@ -28,6 +28,7 @@ struct Lanes
 {
     typedef float F __attribute__((vector_size(4 * W)));
     typedef int32_t I __attribute__((vector_size(4 * W)));
+    typedef uint32_t N __attribute__((vector_size(4 * W))); // for arithmetic that wraps
     // Half the lanes, as floats and as doubles (one register of doubles).
     typedef float H __attribute__((vector_size(2 * W)));
     typedef double D __attribute__((vector_size(4 * W)));
@@ -91,8 +92,10 @@ KEP_LANE_INLINE D fused(D a, D b, D c)
 }
 #endif
 
-// expm1f, for every finite or non-finite argument. Errno is not set on overflow.
-template <int W>
+// expm1f. With TanhArguments, only for the arguments tanhf passes: finite, in (-2, 0) or [2, 44),
+// where the library never takes its k = 1 branch nor its huge-argument checks, so these are left
+// out. Otherwise for every argument (errno is not set on overflow).
+template <int W, bool TanhArguments>
 KEP_LANE_INLINE typename Lanes<W>::F expm1f_lanes(typename Lanes<W>::F x)
 {
     using F = typename Lanes<W>::F;
@@ -109,9 +112,20 @@ KEP_LANE_INLINE typename Lanes<W>::F expm1f_lanes(typename Lanes<W>::F x)
 
     // Argument reduction: x = k ln2 + hi - lo, and c the rounding error of hi - lo.
     const I near = hx < 0x3F851592; // |x| < 1.5 ln2 (with |x| > 0.5 ln2)
-    const F hi_near = pick(negative, x + ln2_hi, x - ln2_hi);
-    const F lo_near = pick(negative, -ln2_lo, ln2_lo);
-    const I k_near = pick(negative, splat<I>(-1), splat<I>(1));
+    F hi_near, lo_near;
+    I k_near;
+    if constexpr (TanhArguments) // only negative arguments are near
+    {
+        hi_near = x + ln2_hi;
+        lo_near = -ln2_lo;
+        k_near = splat<I>(-1);
+    }
+    else
+    {
+        hi_near = pick(negative, x + ln2_hi, x - ln2_hi);
+        lo_near = pick(negative, -ln2_lo, ln2_lo);
+        k_near = pick(negative, splat<I>(-1), splat<I>(1));
+    }
     const I k_far = __builtin_convertvector(invln2 * x + pick(negative, splat<F>(-0.5f), splat<F>(0.5f)), I);
     const F t_far = __builtin_convertvector(k_far, F);
     const F hi_far = x - t_far * ln2_hi;
@@ -134,22 +148,31 @@ KEP_LANE_INLINE typename Lanes<W>::F expm1f_lanes(typename Lanes<W>::F x)
 
     const F e = (xr * (e0 - c) - c) - hxs;
     const F result_minus1 = 0.5f * (xr - e) - 0.5f;
-    const F result_plus1 = pick(xr < -0.25f, -2.0f * (e - (xr + 0.5f)), one + 2.0f * (xr - e));
-    const I exponent = k << 23;
-    const F result_wide = bits<F>(bits<I>(one - (e - xr)) + exponent) - one;
-    const F two_minus_k = bits<F>((0x7f - k) << 23);
-    // 1 - 2^-k, exact for 2 <= k < 23
-    const F result_below23 = bits<F>(bits<I>((one - two_minus_k) - (e - xr)) + exponent);
-    const F result_above23 = bits<F>(bits<I>((xr - (e + two_minus_k)) + one) + exponent);
+    // k's lanes hold anything where the result is not used (INT_MIN for NaN), so this wraps.
+    using N = typename Lanes<W>::N;
+    const N exponent = bits<N>(k) << 23;
+    const F two_minus_k = bits<F>((0x7fu - bits<N>(k)) << 23);
+    // For k <= -2 or k > 56: 1 - (e - x), scaled by 2^k, less 1. For 2 <= k < 23 the same with
+    // 1 - 2^-k (exact) in place of 1 and nothing subtracted (subtracting +0 changes no value).
+    const I wide = (k <= -2) | (k > 56);
+    const F scaled = bits<F>(bits<N>(pick(wide, one, one - two_minus_k) - (e - xr)) + exponent);
+    const F result_wide_or_below23 = scaled - pick(wide, one, splat<F>(0.0f));
+    const F result_above23 = bits<F>(bits<N>((xr - (e + two_minus_k)) + one) + exponent);
 
-    F result = pick(k < 23, result_below23, result_above23);
-    result = pick((k <= -2) | (k > 56), result_wide, result);
-    result = pick(k == 1, result_plus1, result);
+    F result = pick(wide | (k < 23), result_wide_or_below23, result_above23);
+    if constexpr (!TanhArguments)
+    {
+        const F result_plus1 = pick(xr < -0.25f, -2.0f * (e - (xr + 0.5f)), one + 2.0f * (xr - e));
+        result = pick(k == 1, result_plus1, result);
+    }
     result = pick(k == -1, result_minus1, result);
     result = pick(k == 0, result_k0, result);
 
     // |x| < 2^-25: x itself.
     result = pick(hx < 0x33000000, x, result);
+
+    if constexpr (TanhArguments)
+        return result;
 
     // Huge and non-finite arguments.
     const I large = hx >= 0x4195b844; // |x| >= 27 ln2
@@ -172,7 +195,7 @@ KEP_LANE_INLINE typename Lanes<W>::F tanhf_lanes(typename Lanes<W>::F x)
     const F ax = bits<F>(ix);
 
     const I at_least_one = ix >= 0x3f800000;
-    const F t = expm1f_lanes<W>(pick(at_least_one, ax + ax, ax * -2.0f));
+    const F t = expm1f_lanes<W, true>(pick(at_least_one, ax + ax, ax * -2.0f));
     // one - two / (t + two) or -t / (t + two): one division serves both.
     const F q = pick(at_least_one, two, -t) / (t + two);
     F z = pick(at_least_one, one - q, q);

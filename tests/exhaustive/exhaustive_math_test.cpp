@@ -46,6 +46,7 @@ struct Check
 
 int main(int argc, char** argv)
 {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     const std::string expected = argc > 1 ? argv[1] : "any";
     const vm::ExpVariant variant = vm::library_exp_variant();
     bool failed = false;
