@@ -50,10 +50,14 @@ KEP_LANE_INLINE T pick(M mask, T a, T b)
     return bits<T>((mask & bits<M>(a)) | (~mask & bits<M>(b)));
 }
 
+// value in every lane (signed zeros and NaN kept).
 template <class T>
 KEP_LANE_INLINE T splat(decltype(T{}[0]) value)
 {
-    return T{} + value;
+    T v;
+    for (unsigned i = 0; i < sizeof(T) / sizeof(value); i++)
+        v[i] = value;
+    return v;
 }
 
 // True when any lane of the mask is set.
@@ -92,10 +96,10 @@ KEP_LANE_INLINE D fused(D a, D b, D c)
 }
 #endif
 
-// expm1f. With TanhArguments, only for the arguments tanhf passes: finite, in (-2, 0) or [2, 44),
-// where the library never takes its k = 1 branch nor its huge-argument checks, so these are left
-// out. Otherwise for every argument (errno is not set on overflow).
-template <int W, bool TanhArguments>
+// expm1f, for the arguments tanhf passes it: finite, in (-2, 0) or [2, 44). The library's branches
+// for other arguments (k = 1, huge or non-finite arguments) are left out; so, for the values in
+// (-2, 0), is the choice of sign in the reduction near ln2.
+template <int W>
 KEP_LANE_INLINE typename Lanes<W>::F expm1f_lanes(typename Lanes<W>::F x)
 {
     using F = typename Lanes<W>::F;
@@ -112,20 +116,9 @@ KEP_LANE_INLINE typename Lanes<W>::F expm1f_lanes(typename Lanes<W>::F x)
 
     // Argument reduction: x = k ln2 + hi - lo, and c the rounding error of hi - lo.
     const I near = hx < 0x3F851592; // |x| < 1.5 ln2 (with |x| > 0.5 ln2)
-    F hi_near, lo_near;
-    I k_near;
-    if constexpr (TanhArguments) // only negative arguments are near
-    {
-        hi_near = x + ln2_hi;
-        lo_near = -ln2_lo;
-        k_near = splat<I>(-1);
-    }
-    else
-    {
-        hi_near = pick(negative, x + ln2_hi, x - ln2_hi);
-        lo_near = pick(negative, -ln2_lo, ln2_lo);
-        k_near = pick(negative, splat<I>(-1), splat<I>(1));
-    }
+    const F hi_near = x + ln2_hi;
+    const F lo_near = -ln2_lo;
+    const I k_near = splat<I>(-1);
     const I k_far = __builtin_convertvector(invln2 * x + pick(negative, splat<F>(-0.5f), splat<F>(0.5f)), I);
     const F t_far = __builtin_convertvector(k_far, F);
     const F hi_far = x - t_far * ln2_hi;
@@ -160,27 +153,12 @@ KEP_LANE_INLINE typename Lanes<W>::F expm1f_lanes(typename Lanes<W>::F x)
     const F result_above23 = bits<F>(bits<N>((xr - (e + two_minus_k)) + one) + exponent);
 
     F result = pick(wide | (k < 23), result_wide_or_below23, result_above23);
-    if constexpr (!TanhArguments)
-    {
-        const F result_plus1 = pick(xr < -0.25f, -2.0f * (e - (xr + 0.5f)), one + 2.0f * (xr - e));
-        result = pick(k == 1, result_plus1, result);
-    }
     result = pick(k == -1, result_minus1, result);
     result = pick(k == 0, result_k0, result);
 
     // |x| < 2^-25: x itself.
     result = pick(hx < 0x33000000, x, result);
 
-    if constexpr (TanhArguments)
-        return result;
-
-    // Huge and non-finite arguments.
-    const I large = hx >= 0x4195b844; // |x| >= 27 ln2
-    result = pick(large & negative, splat<F>(1.0e-30f) - one, result);
-    const I very_large = hx >= 0x42b17218;
-    result = pick(very_large & (x > 8.8721679688e+01f), opaque(splat<F>(1.0e+30f)) * splat<F>(1.0e+30f), result);
-    result = pick(hx == 0x7f800000, pick(negative, -one, x), result);
-    result = pick(hx > 0x7f800000, x + x, result);
     return result;
 }
 
@@ -195,7 +173,7 @@ KEP_LANE_INLINE typename Lanes<W>::F tanhf_lanes(typename Lanes<W>::F x)
     const F ax = bits<F>(ix);
 
     const I at_least_one = ix >= 0x3f800000;
-    const F t = expm1f_lanes<W, true>(pick(at_least_one, ax + ax, ax * -2.0f));
+    const F t = expm1f_lanes<W>(pick(at_least_one, ax + ax, ax * -2.0f));
     // one - two / (t + two) or -t / (t + two): one division serves both.
     const F q = pick(at_least_one, two, -t) / (t + two);
     F z = pick(at_least_one, one - q, q);
