@@ -98,8 +98,9 @@ KEP_LANE_INLINE D fused(D a, D b, D c)
 
 // expm1f, for the arguments tanhf passes it: finite, in (-2, 0) or [2, 44). The library's branches
 // for other arguments (k = 1, huge or non-finite arguments) are left out; so, for the values in
-// (-2, 0), is the choice of sign in the reduction near ln2.
-template <int W>
+// (-2, 0), is the choice of sign in the reduction near ln2. Without Tiny, no argument is below
+// 2^-25 in magnitude either.
+template <int W, bool Tiny>
 KEP_LANE_INLINE typename Lanes<W>::F expm1f_lanes(typename Lanes<W>::F x)
 {
     using F = typename Lanes<W>::F;
@@ -114,22 +115,20 @@ KEP_LANE_INLINE typename Lanes<W>::F expm1f_lanes(typename Lanes<W>::F x)
     const I negative = word < 0;
     const I hx = word & 0x7fffffff;
 
-    // Argument reduction: x = k ln2 + hi - lo, and c the rounding error of hi - lo.
-    const I near = hx < 0x3F851592; // |x| < 1.5 ln2 (with |x| > 0.5 ln2)
-    const F hi_near = x + ln2_hi;
-    const F lo_near = -ln2_lo;
-    const I k_near = splat<I>(-1);
-    const I k_far = __builtin_convertvector(invln2 * x + pick(negative, splat<F>(-0.5f), splat<F>(0.5f)), I);
-    const F t_far = __builtin_convertvector(k_far, F);
-    const F hi_far = x - t_far * ln2_hi;
-    const F lo_far = t_far * ln2_lo;
-    const F hi = pick(near, hi_near, hi_far);
-    const F lo = pick(near, lo_near, lo_far);
-    const I reduced = hx > 0x3eb17218; // |x| > 0.5 ln2
-    const F reduced_x = hi - lo;
-    const F c = (hi - reduced_x) - lo;
-    const I k = pick(reduced, pick(near, k_near, k_far), splat<I>(0));
-    const F xr = pick(reduced, reduced_x, x);
+    // Argument reduction: x = k ln2 + hi - lo, and c the rounding error of hi - lo. Where the
+    // library takes k = -1 (|x| < 1.5 ln2, only negative x here), its hi = x + ln2_hi and
+    // lo = -ln2_lo are what x - k ln2_hi and k ln2_lo give exactly; where it does not reduce
+    // (|x| <= 0.5 ln2), k = 0 gives hi = x and lo = 0, so x itself.
+    const I near = hx < 0x3F851592;
+    const I reduced = hx > 0x3eb17218;
+    const F t_far = __builtin_convertvector(
+        __builtin_convertvector(invln2 * x + pick(negative, splat<F>(-0.5f), splat<F>(0.5f)), I), F);
+    const F t_k = pick(reduced, pick(near, splat<F>(-1.0f), t_far), splat<F>(0.0f));
+    const I k = __builtin_convertvector(t_k, I);
+    const F hi = x - t_k * ln2_hi;
+    const F lo = t_k * ln2_lo;
+    const F xr = hi - lo;
+    const F c = (hi - xr) - lo;
 
     // x is now in the primary range.
     const F hfx = 0.5f * xr;
@@ -157,13 +156,16 @@ KEP_LANE_INLINE typename Lanes<W>::F expm1f_lanes(typename Lanes<W>::F x)
     result = pick(k == 0, result_k0, result);
 
     // |x| < 2^-25: x itself.
-    result = pick(hx < 0x33000000, x, result);
+    if constexpr (Tiny)
+        result = pick(hx < 0x33000000, x, result);
 
     return result;
 }
 
-template <int W>
-KEP_LANE_INLINE typename Lanes<W>::F tanhf_lanes(typename Lanes<W>::F x)
+// tanhf. Without Rare, for arguments of magnitude in [2^-26, 22) only, where the library takes none
+// of its branches for tiny, huge or non-finite arguments (nor does the expm1f it calls).
+template <int W, bool Rare>
+KEP_LANE_INLINE typename Lanes<W>::F tanhf_group(typename Lanes<W>::F x)
 {
     using F = typename Lanes<W>::F;
     using I = typename Lanes<W>::I;
@@ -173,22 +175,36 @@ KEP_LANE_INLINE typename Lanes<W>::F tanhf_lanes(typename Lanes<W>::F x)
     const F ax = bits<F>(ix);
 
     const I at_least_one = ix >= 0x3f800000;
-    const F t = expm1f_lanes<W>(pick(at_least_one, ax + ax, ax * -2.0f));
+    const F t = expm1f_lanes<W, Rare>(pick(at_least_one, ax + ax, ax * -2.0f));
     // one - two / (t + two) or -t / (t + two): one division serves both.
     const F q = pick(at_least_one, two, -t) / (t + two);
     F z = pick(at_least_one, one - q, q);
-    z = pick(ix >= 0x41b00000, one - splat<F>(1.0e-30f), z); // |x| >= 22
+    if constexpr (Rare)
+        z = pick(ix >= 0x41b00000, one - splat<F>(1.0e-30f), z); // |x| >= 22
     F result = pick(jx < 0, -z, z);
+    if constexpr (!Rare)
+        return result;
 
     result = pick(ix < 0x24000000, x * (one + x), result); // |x| < 2^-55
     result = pick(ix == 0, x, result);
     const I not_finite = ix >= 0x7f800000;
-    if (__builtin_expect(any(not_finite), 0))
+    if (any(not_finite))
     {
         const F reciprocal = one / x;
         result = pick(not_finite, pick(jx < 0, reciprocal - one, reciprocal + one), result);
     }
     return result;
+}
+
+template <int W>
+KEP_LANE_INLINE typename Lanes<W>::F tanhf_lanes(typename Lanes<W>::F x)
+{
+    using N = typename Lanes<W>::N;
+    // Magnitude below 2^-26, at least 22, infinite or NaN in any lane: the full code.
+    const N offset = (bits<N>(x) & 0x7fffffffu) - 0x32800000u;
+    if (__builtin_expect(any(offset >= 0x41b00000u - 0x32800000u), 0))
+        return tanhf_group<W, true>(x);
+    return tanhf_group<W, false>(x);
 }
 
 // 2^(i/32) as doubles, less i << 47 (the library's table).
