@@ -4,8 +4,10 @@
 // Writes model files with fixed-seed random weights to a temporary folder, loads them the way
 // the plug-in does (read_config_file + get_dsp) and reports for each: real-time factor (seconds
 // of 48 kHz audio per wall-clock second), FLOPs per sample, achieved GFLOP/s, load time (read,
-// build and warm-up), and the model's time against its floor: the time of the model's own
-// tanhf/expf calls per sample run on their own, measured in the same run.
+// build and warm-up), and the model's time against its floors: the time of the model's own
+// tanh and sigmoid calls per sample run on their own, on the values they see in the model and in
+// the runs the model passes, measured in the same run, once with the C library's scalar tanhf and
+// expf and once with the vectorised versions the model uses.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -23,6 +25,8 @@
 #include "core/convnet.h"
 #include "core/get_dsp.h"
 #include "core/model_file.h"
+#include "core/lstm.h"
+#include "core/vector_math.h"
 #include "core/wavenet.h"
 
 namespace
@@ -32,6 +36,7 @@ using nlohmann::json;
 using Clock = std::chrono::steady_clock;
 
 constexpr double sample_rate = 48000.0;
+constexpr size_t lstm_floor_samples = 256; // the LSTM's floor is measured on this many samples
 
 struct ModelCase
 {
@@ -178,17 +183,41 @@ double best_seconds(int repeats, const std::function<void()>& fn)
     return best;
 }
 
-// The values that the model's activations saw in its last block of `block` samples, when they
-// can be recovered: layers whose activation is plain "Tanh" keep tanh of those values in their
-// work matrices (WaveNet) or stage matrices (ConvNet). Empty otherwise.
-std::vector<float> captured_activation_inputs(kep::DSP& model, int block)
+// The work of a model's tanh and sigmoid calls for `samples` samples: the values they saw and the
+// runs the model passes to each call, in the model's order.
+struct ActivationWork
+{
+    struct Run
+    {
+        bool sigmoid;
+        size_t offset, length;
+    };
+    std::vector<float> values;
+    std::vector<Run> runs;
+    size_t samples = 0;
+
+    void add(bool sigmoid, const float* data, size_t length)
+    {
+        runs.push_back({sigmoid, values.size(), length});
+        values.insert(values.end(), data, data + length);
+    }
+};
+
+// What the model's activations saw in its last block of `block` samples, when it can be recovered:
+// layers whose activation is plain "Tanh" keep tanh of those values in their work matrices
+// (WaveNet) or stage matrices (ConvNet); one call per layer and block, as the model makes.
+// Empty otherwise.
+ActivationWork captured_block(kep::DSP& model, int block)
 {
     const auto* tanh = kep::activations::Activation::get_activation("Tanh");
-    std::vector<float> values;
-    auto take = [&values](const auto& outputs) {
+    ActivationWork work;
+    work.samples = static_cast<size_t>(block);
+    auto take = [&work](const auto& outputs) {
+        std::vector<float> run;
         for (long j = 0; j < outputs.cols(); j++)
             for (long r = 0; r < outputs.rows(); r++)
-                values.push_back(std::atanh(std::clamp(outputs(r, j), -0.9999999f, 0.9999999f)));
+                run.push_back(std::atanh(std::clamp(outputs(r, j), -0.9999999f, 0.9999999f)));
+        work.add(false, run.data(), run.size());
     };
     if (auto* wavenet = dynamic_cast<kep::wavenet::WaveNet*>(&model))
     {
@@ -199,7 +228,7 @@ std::vector<float> captured_activation_inputs(kep::DSP& model, int block)
                     return {};
                 take(layer.layer_work.leftCols(block));
             }
-        return values;
+        return work;
     }
     if (auto* convnet = dynamic_cast<kep::convnet::ConvNet*>(&model))
     {
@@ -210,43 +239,95 @@ std::vector<float> captured_activation_inputs(kep::DSP& model, int block)
                 return {};
             take(convnet->stage_signals[b + 1].middleCols(start, block));
         }
-        return values;
+        return work;
     }
     return {};
 }
 
-// Time of the model's own activation calls for `samples` samples, in blocks of `block` samples:
-// on the model's own values when they could be captured, else on values of a plausible spread.
-double floor_seconds(const ModelCase& m, size_t samples, int block, int repeats, const std::vector<float>& captured)
+// The LSTM runs sample by sample, whatever the block size: its calls for `samples` further samples
+// of the signal, each sample's gate values computed as the cell computes them, and the new cell
+// state that its tanh sees.
+ActivationWork captured_lstm(kep::DSP& model, const std::vector<float>& signal, size_t samples)
 {
-    const size_t tanh_per_block = static_cast<size_t>(m.tanh_per_sample * block);
-    const size_t exp_per_block = static_cast<size_t>(m.exp_per_sample * block);
-    std::vector<float> source(std::max<size_t>(tanh_per_block + exp_per_block, 1));
-    if (captured.size() == source.size())
-        source = captured;
-    else
+    auto* lstm = dynamic_cast<kep::lstm::LSTM*>(&model);
+    ActivationWork work;
+    if (lstm == nullptr || lstm->layers.empty())
+        return work;
+    work.samples = samples;
+    Eigen::VectorXf gates, previous_hidden;
+    for (size_t s = 0; s < samples; s++)
     {
-        std::mt19937 rng(99);
-        std::normal_distribution<float> dist(0.0f, 0.8f);
-        for (auto& v : source)
-            v = dist(rng);
-    }
-    std::vector<float> work(source.size());
-    volatile float sink = 0.0f;
-    const size_t blocks = samples / static_cast<size_t>(block);
-    return best_seconds(repeats, [&] {
-        for (size_t b = 0; b < blocks; b++)
+        float x = signal[s % signal.size()], y = 0.0f;
+        std::vector<Eigen::VectorXf> layer_gates;
+        for (size_t l = 0; l < lstm->layers.size(); l++)
         {
-            std::copy(source.begin(), source.end(), work.begin());
-            float* data = work.data();
-            for (size_t i = 0; i < tanh_per_block; i++)
-                data[i] = tanhf(data[i]);
-            data += tanh_per_block;
-            for (size_t i = 0; i < exp_per_block; i++)
-                data[i] = 1.0f / (expf(-data[i]) + 1.0f);
-            sink = sink + work[b % work.size()];
+            kep::lstm::LSTMCell& cell = lstm->layers[l];
+            const Eigen::Index h = cell.hidden_size();
+            Eigen::VectorXf in_and_hidden = cell.input_and_hidden;
+            if (l == 0)
+                in_and_hidden(0) = x;
+            else
+                in_and_hidden.head(h) = lstm->layers[l - 1].input_and_hidden.tail(h);
+            gates = cell.gate_biases;
+            gates.noalias() += cell.gate_weights * in_and_hidden;
+            layer_gates.push_back(gates);
         }
-    });
+        lstm->process(&x, &y, 1);
+        for (size_t l = 0; l < lstm->layers.size(); l++)
+        {
+            const kep::lstm::LSTMCell& cell = lstm->layers[l];
+            const size_t h = static_cast<size_t>(cell.hidden_size());
+            const float* g = layer_gates[l].data();
+            work.add(true, g, 2 * h);
+            work.add(false, g + 2 * h, h);
+            work.add(true, g + 3 * h, h);
+            work.add(false, cell.cell_state.data(), h);
+        }
+    }
+    return work;
+}
+
+// Values of a plausible spread, for a model whose own values cannot be recovered.
+ActivationWork synthetic_work(const ModelCase& m, int block)
+{
+    ActivationWork work;
+    work.samples = static_cast<size_t>(block);
+    std::mt19937 rng(99);
+    std::normal_distribution<float> dist(0.0f, 0.8f);
+    std::vector<float> values(static_cast<size_t>((m.tanh_per_sample + m.exp_per_sample) * block));
+    for (auto& v : values)
+        v = dist(rng);
+    const size_t tanh_count = static_cast<size_t>(m.tanh_per_sample * block);
+    work.add(false, values.data(), tanh_count);
+    work.add(true, values.data() + tanh_count, values.size() - tanh_count);
+    return work;
+}
+
+// Time of the activation calls alone for `samples` samples, with the given kernels: the captured
+// work repeated as often as needed. Only the calls are timed, not the copies that restore the
+// values between repetitions.
+double floor_seconds(const ActivationWork& work, const kep::vector_math::Kernels& kernels, size_t samples,
+                     int repeats)
+{
+    std::vector<float> scratch(work.values.size());
+    volatile float sink = 0.0f;
+    const size_t units = std::max<size_t>(samples / work.samples, 1);
+    double best = 1e300;
+    for (int r = 0; r < repeats; r++)
+    {
+        double total = 0.0;
+        for (size_t u = 0; u < units; u++)
+        {
+            std::copy(work.values.begin(), work.values.end(), scratch.begin());
+            const auto start = Clock::now();
+            for (const auto& run : work.runs)
+                (run.sigmoid ? kernels.sigmoid : kernels.tanh)(scratch.data() + run.offset, static_cast<long>(run.length));
+            total += std::chrono::duration<double>(Clock::now() - start).count();
+            sink = sink + scratch[u % scratch.size()];
+        }
+        best = std::min(best, total * static_cast<double>(samples) / static_cast<double>(units * work.samples));
+    }
+    return best;
 }
 
 void run_case(const ModelCase& m, const std::filesystem::path& folder, double seconds)
@@ -277,6 +358,7 @@ void run_case(const ModelCase& m, const std::filesystem::path& folder, double se
     const size_t samples = static_cast<size_t>(seconds * sample_rate);
     std::vector<float> input = guitar_like_signal(samples), output(samples);
     const int repeats = 3;
+    ActivationWork sample_by_sample;
     for (int block : {256, 128})
     {
         const size_t usable = samples / static_cast<size_t>(block) * static_cast<size_t>(block);
@@ -286,15 +368,28 @@ void run_case(const ModelCase& m, const std::filesystem::path& folder, double se
         });
         const double audio = static_cast<double>(usable) / sample_rate;
         const double per_sample = t / static_cast<double>(usable);
-        std::printf("    block %3d: %7.2fx real time, %6.3f us/sample, %6.2f GFLOP/s", block, audio / t, per_sample * 1e6,
+        std::printf("    block %3d: %7.2fx real time, %6.1f ns/sample, %6.2f GFLOP/s", block, audio / t, per_sample * 1e9,
                     m.flops_per_sample * static_cast<double>(usable) / t / 1e9);
         if (m.tanh_per_sample + m.exp_per_sample > 0)
         {
-            const std::vector<float> captured = captured_activation_inputs(*model, block);
-            const double floor = floor_seconds(m, usable, block, repeats, captured);
-            std::printf(", activation floor %6.3f us/sample (%s values), model / floor %.2f",
-                        floor / static_cast<double>(usable) * 1e6, captured.empty() ? "synthetic" : "the model's",
-                        t / floor);
+            ActivationWork work = captured_block(*model, block);
+            if (work.runs.empty())
+            {
+                // Captured once: the same floor for every block size.
+                if (sample_by_sample.runs.empty())
+                    sample_by_sample = captured_lstm(*model, input, lstm_floor_samples);
+                work = sample_by_sample;
+            }
+            const bool own = !work.runs.empty();
+            if (!own)
+                work = synthetic_work(m, block);
+            const double library_floor = floor_seconds(work, kep::vector_math::library(), usable, repeats);
+            const double vector_floor = floor_seconds(work, kep::vector_math::active(), usable, repeats);
+            const double n = static_cast<double>(usable);
+            std::printf(",\n               floors on %s values: library %6.1f ns/sample, vector %6.1f ns/sample; "
+                        "model / library floor %.2f, model / vector floor %.2f",
+                        own ? "the model's" : "synthetic", library_floor / n * 1e9, vector_floor / n * 1e9,
+                        t / library_floor, t / vector_floor);
         }
         std::printf("\n");
     }
@@ -323,7 +418,8 @@ int main(int argc, char** argv)
     const std::filesystem::path folder =
         std::filesystem::temp_directory_path() / ("ferrowick-model-bench-" + std::to_string(std::random_device{}()));
     std::filesystem::create_directories(folder);
-    std::printf("one thread, %.1f s of 48 kHz audio per run, best of 3\n", seconds);
+    std::printf("one thread, %.1f s of 48 kHz audio per run, best of 3; tanh %s, exp and sigmoid %s\n", seconds,
+                kep::vector_math::active().tanh_name, kep::vector_math::active().exp_name);
     for (const ModelCase& m : {realistic_wavenet(), lstm(), convnet(), linear()})
         run_case(m, folder, seconds);
     std::error_code ignored;

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "core/vector_math.h"
+
 namespace kep
 {
 namespace activations
@@ -41,11 +43,7 @@ Activation* Activation::get_activation(const std::string name)
     return found == _activations.end() ? nullptr : found->second;
 }
 
-void ActivationTanh::apply(float* data, long size)
-{
-    for (long i = 0; i < size; i++)
-        data[i] = tanhf(data[i]);
-}
+void ActivationTanh::apply(float* data, long size) { vector_math::tanh(data, size); }
 
 void ActivationFastTanh::apply(float* data, long size)
 {
@@ -76,11 +74,7 @@ void ActivationLeakyReLU::apply(float* data, long size)
         data[i] = data[i] > 0.0f ? data[i] : slope * data[i];
 }
 
-void ActivationSigmoid::apply(float* data, long size)
-{
-    for (long i = 0; i < size; i++)
-        data[i] = 1.0f / (expf(-data[i]) + 1.0f);
-}
+void ActivationSigmoid::apply(float* data, long size) { vector_math::sigmoid(data, size); }
 
 } // namespace activations
 } // namespace kep

@@ -5,6 +5,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "core/vector_math.h"
+
 namespace kep
 {
 namespace lstm
@@ -12,8 +14,6 @@ namespace lstm
 
 namespace
 {
-inline float sigmoid(float x) { return 1.0f / (expf(-x) + 1.0f); }
-
 // Takes a * b weights from remaining; false when fewer remain. Never overflows.
 bool take(uint64_t& remaining, uint64_t a, uint64_t b)
 {
@@ -68,6 +68,7 @@ LSTMCell::LSTMCell(int input_size_, int hidden_size_, std::vector<float>::iterat
     input_and_hidden.setZero(x + h);
     gate_values.setZero(4 * h);
     cell_state.resize(h);
+    cell_activation.setZero(h);
     for (Eigen::Index r = 0; r < gate_weights.rows(); r++)
         for (Eigen::Index c = 0; c < gate_weights.cols(); c++)
             gate_weights(r, c) = *(weights++);
@@ -87,21 +88,24 @@ void LSTMCell::process_(const Eigen::VectorXf& x)
     gate_values = gate_biases;
     gate_values.noalias() += gate_weights * input_and_hidden;
 
-    // Every gate of one channel is read before that channel's hidden value is written, and the
-    // hidden values are not read here, so one pass does the cell and hidden updates.
-    const float* gates = gate_values.data();
+    // The gates' nonlinearities, each over a whole run of gates: sigmoid for the input and forget
+    // gates, tanh for the cell candidate, sigmoid for the output gate.
+    float* gates = gate_values.data();
+    vector_math::sigmoid(gates, 2 * h);
+    vector_math::tanh(gates + 2 * h, h);
+    vector_math::sigmoid(gates + 3 * h, h);
     float* cell = cell_state.data();
-    float* hidden = input_and_hidden.data() + in;
+    float* activated = cell_activation.data();
     for (Eigen::Index k = 0; k < h; k++)
     {
-        const float input_gate = sigmoid(gates[k]);
-        const float forget_gate = sigmoid(gates[h + k]);
-        const float candidate = tanhf(gates[2 * h + k]);
-        const float output_gate = sigmoid(gates[3 * h + k]);
-        const float c = forget_gate * cell[k] + input_gate * candidate;
+        const float c = gates[h + k] * cell[k] + gates[k] * gates[2 * h + k];
         cell[k] = c;
-        hidden[k] = output_gate * tanhf(c);
+        activated[k] = c;
     }
+    vector_math::tanh(activated, h);
+    float* hidden = input_and_hidden.data() + in;
+    for (Eigen::Index k = 0; k < h; k++)
+        hidden[k] = gates[3 * h + k] * activated[k];
 }
 
 LSTM::LSTM(int num_layers, int input_size, int hidden_size, std::vector<float>& weights, double expected_sample_rate_)

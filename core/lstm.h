@@ -30,6 +30,7 @@ public:
     Eigen::VectorXf input_and_hidden;
     Eigen::VectorXf gate_values;
     Eigen::VectorXf cell_state;
+    Eigen::VectorXf cell_activation; // tanh of the new cell state, for the hidden values
 };
 
 // A stack of LSTM cells run once per sample, followed by a linear head on the last hidden state.
