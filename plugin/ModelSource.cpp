@@ -43,12 +43,23 @@ juce::String scaledCell(const juce::String& text)
     const int n = juce::roundToInt(static_cast<float>(d));
     return juce::String(n * 0.5, 1);
 }
+
+// The face of the table font, made once for the process from the embedded Open Sans Light.
+// Entries are built and freed on whichever thread changes the model, a host thread restoring a
+// project included, while an open window makes and frees its own faces on the message thread; the
+// font engine must not make or free faces on two threads at once, so the entries share this one
+// face, which lives as long as the plug-in, and make or free none themselves.
+juce::Typeface::Ptr tableTypeface()
+{
+    static const juce::Typeface::Ptr face =
+        juce::Typeface::createSystemTypefaceFor(BinaryData::OpenSansLight_ttf, BinaryData::OpenSansLight_ttfSize);
+    return face;
+}
 } // namespace
 
 ModelSource::ModelSource()
 {
-    TableFont = juce::Font(juce::Typeface::createSystemTypefaceFor(BinaryData::OpenSansLight_ttf,
-                                                                   BinaryData::OpenSansLight_ttfSize));
+    TableFont = juce::Font(tableTypeface());
     TableFont.setHeight(22.0f);
 }
 

@@ -184,6 +184,10 @@ TEST_F(Catalogue, TableCellsOutsideTheTableDrawNothing)
     auto entry = loadWith(*this, "ModelId=M\n", "A,B\nxx,yy\n");
     EXPECT_EQ(entry.TableFont.getHeight(), 22.0f);
     EXPECT_TRUE(entry.TableFont.getTypefaceName().contains("Open Sans")) << entry.TableFont.getTypefaceName();
+    // Entries made on any thread share one face: building or freeing one never makes or frees a
+    // face in the font engine, which must not do so on two threads at once.
+    ModelSource other;
+    EXPECT_EQ(other.TableFont.getTypefacePtr().get(), entry.TableFont.getTypefacePtr().get());
     EXPECT_TRUE(paintsSomething([&](juce::Graphics& g) { entry.paintCell(g, 0, 2, 200, 30, false); }));
     EXPECT_FALSE(paintsSomething([&](juce::Graphics& g) { entry.paintCell(g, 0, 0, 200, 30, false); }));
     EXPECT_FALSE(paintsSomething([&](juce::Graphics& g) { entry.paintCell(g, 0, 3, 200, 30, false); }));
