@@ -2,7 +2,9 @@
 // sigmoid 1 / (expf(-x) + 1) that this CPU can run, against the C library in this process, bit for
 // bit (NaN payloads and signed zeros included). Also checks that the dispatcher uses the ports
 // where it should. Threads over all cores.
-//   kep_exhaustive_math [plain|fused|any]   the expf variant the library is expected to run
+// The processor runs its blocks with denormals flushed to zero; "ftz" runs the whole comparison in
+// that mode (flush-to-zero and denormals-are-zero), where both sides must still agree.
+//   kep_exhaustive_math [plain|fused|any] [ftz]   the expf variant the library is expected to run
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -20,6 +22,10 @@
 #if defined(__GLIBC__)
 #include <gnu/libc-version.h>
 #include <sched.h>
+#endif
+
+#if defined(__x86_64__)
+#include <xmmintrin.h>
 #endif
 
 #include "core/vector_math.h"
@@ -49,6 +55,17 @@ int main(int argc, char** argv)
 {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     const std::string expected = argc > 1 ? argv[1] : "any";
+    const bool flush_denormals = argc > 2 && std::string(argv[2]) == "ftz";
+    // The floating-point mode belongs to each thread: every thread that computes sets it.
+    auto set_mode = [flush_denormals] {
+#if defined(__x86_64__)
+        if (flush_denormals)
+            _mm_setcsr(_mm_getcsr() | 0x8040); // flush-to-zero and denormals-are-zero
+#endif
+    };
+    set_mode();
+    if (flush_denormals)
+        std::printf("denormals flushed to zero\n");
     const vm::ExpVariant variant = vm::library_exp_variant();
     bool failed = false;
     std::printf("library expf variant in this process: %s\n", variant_name(variant));
@@ -101,6 +118,7 @@ int main(int argc, char** argv)
     std::atomic<uint64_t> next{0};
     const auto start = std::chrono::steady_clock::now();
     auto work = [&] {
+        set_mode();
         std::vector<float> input(chunk), reference(chunk), output(chunk), spoiled(chunk);
         const float nan_argument = std::numeric_limits<float>::quiet_NaN();
         // Odd lengths too, so that the partial last group of each kernel is covered.
