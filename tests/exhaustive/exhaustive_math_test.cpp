@@ -99,9 +99,13 @@ int main(int argc, char** argv)
         check->reference = reference;
         checks.push_back(std::move(check));
     };
+    // The library has a single tanhf for every CPU: the run that masks CPU features from it only
+    // needs to prove the expf variant it then picks.
+    const bool check_tanh = expected != "plain";
     for (const vm::Port& port : vm::ports())
     {
-        add(std::string("tanh ") + port.kernels.tanh_name, port.kernels.tanh, 0);
+        if (check_tanh)
+            add(std::string("tanh ") + port.kernels.tanh_name, port.kernels.tanh, 0);
         if (port.exp_variant == variant)
         {
             add(std::string("exp ") + port.kernels.exp_name, port.kernels.exp, 1);
@@ -109,7 +113,8 @@ int main(int argc, char** argv)
         }
     }
     // What the dispatcher uses (the same as one of the ports above, unless it is the library).
-    add("tanh active", active.tanh, 0);
+    if (check_tanh)
+        add("tanh active", active.tanh, 0);
     add("exp active", active.exp, 1);
     add("sigmoid active", active.sigmoid, 2);
 
