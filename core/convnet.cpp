@@ -69,8 +69,9 @@ int checked_receptive_field(int channels, const std::vector<int>& dilations, boo
     // the history grows for the warm-up's 512-sample chunks; the warm-up runs every block.
     namespace limits = load_limits;
     const uint64_t blocks = dilations.size();
-    limits::check_state(limits::mul(limits::history_floats(receptive_field, 512), limits::add(2, limits::mul(blocks, c))),
-                        "ConvNet");
+    const uint64_t stages =
+        limits::mul(limits::history_floats(receptive_field, 512), limits::add(2, limits::mul(blocks, c)));
+    limits::check_state(limits::add(stages, limits::mul(blocks, limits::layer_state_overhead)), "ConvNet");
     limits::check_warm_up(limits::warm_up_samples(1 + dilation_sum, 512),
                           limits::add(weight_count, limits::mul(limits::layer_overhead, blocks + 1)), "ConvNet");
     return receptive_field;

@@ -23,6 +23,10 @@ inline constexpr uint64_t max_warm_up_work = uint64_t{1} << 32;
 // that many multiply-adds; keeps stacks of tiny layers from passing as cheap.
 inline constexpr uint64_t layer_overhead = 64;
 
+// What one layer keeps besides its matrices (its object and small allocations), in floats;
+// keeps long lists of layers without channels from passing as free.
+inline constexpr uint64_t layer_state_overhead = 128;
+
 // Saturating arithmetic for costs computed from untrusted sizes.
 uint64_t add(uint64_t a, uint64_t b);
 uint64_t mul(uint64_t a, uint64_t b);

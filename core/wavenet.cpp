@@ -313,7 +313,8 @@ WaveNet::WaveNet(const std::vector<LayerArrayParams>& params, float head_scale_,
             const uint64_t C = static_cast<uint64_t>(p.channels);
             const uint64_t buffer = limits::mul(C, LAYER_BUFFER_SIZE + receptive_field_of(p) - 1);
             const uint64_t work = limits::mul(static_cast<uint64_t>(gate_rows(p)), columns);
-            state = limits::add(state, limits::mul(layers, limits::add(buffer, work)));
+            const uint64_t per_layer = limits::add(limits::add(buffer, work), limits::layer_state_overhead);
+            state = limits::add(state, limits::mul(layers, per_layer));
             state = limits::add(state, limits::mul(C + static_cast<uint64_t>(p.head_size), columns));
             per_sample = limits::add(per_sample, limits::add(weight_count_of(p),
                                                              limits::mul(limits::layer_overhead, layers + 1)));
