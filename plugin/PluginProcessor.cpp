@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <exception>
+#include <limits>
 #include <stdexcept>
 
 #include "core/get_dsp.h"
@@ -39,6 +40,34 @@ float loudnessGainOf(const kep::dspData& data)
         throw std::runtime_error("Model file has no numeric \"loudness\" in its metadata.");
     const float loudness = metadata.at("loudness").get<float>();
     return std::pow(10.0f, (-10.0f - loudness) * 0.05f);
+}
+
+// A snapshot index read as atoi reads it (white space, a sign, digits; 0 without digits), but
+// clamped to the int range where atoi's result would be undefined: such an index names no row.
+int decimalIndex(const juce::String& text)
+{
+    const long value = std::strtol(text.toRawUTF8(), nullptr, 10);
+    return static_cast<int>(std::clamp<long>(value, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
+}
+
+// The framework's reading of its binary XML wrapper (getXmlFromBinary), except that text which
+// is not valid UTF-8 counts as text that does not parse: the framework's UTF-8 handling steps
+// past the end of such text (its own reader asserts that the text is valid).
+std::unique_ptr<juce::XmlElement> xmlFromStateBlock(const void* data, int size)
+{
+    constexpr juce::uint32 magic = 0x21324356;
+    if (size <= 8 || juce::ByteOrder::littleEndianInt(data) != magic)
+        return nullptr;
+    const auto* bytes = static_cast<const char*>(data);
+    const int length = static_cast<int>(juce::ByteOrder::littleEndianInt(bytes + 4));
+    if (length < 1)
+        return nullptr;
+    const char* text = bytes + 8;
+    const int available = std::min(size - 8, length);
+    const int textBytes = static_cast<int>(std::find(text, text + available, '\0') - text);
+    if (textBytes == 0 || !juce::CharPointer_UTF8::isValidString(text, textBytes))
+        return nullptr;
+    return juce::parseXML(juce::String::fromUTF8(text, textBytes));
 }
 
 void writeSilence(float* ch0, float* ch1, int n)
@@ -283,7 +312,7 @@ void CorvaneAudioProcessor::getStateInformation(juce::MemoryBlock& destData)
 
 void CorvaneAudioProcessor::setStateInformation(const void* data, int sizeInBytes)
 {
-    auto xml = getXmlFromBinary(data, sizeInBytes);
+    auto xml = xmlFromStateBlock(data, sizeInBytes);
     if (xml == nullptr)
         return;
 
@@ -297,7 +326,7 @@ void CorvaneAudioProcessor::setStateInformation(const void* data, int sizeInByte
     auto* indexElement = childNamed("ProgramIndex");
     const bool haveChoice = idElement != nullptr && indexElement != nullptr;
     const juce::String id = idElement != nullptr ? idElement->getAllSubText() : juce::String();
-    const int index = indexElement != nullptr ? std::atoi(indexElement->getAllSubText().toRawUTF8()) : 0;
+    const int index = indexElement != nullptr ? decimalIndex(indexElement->getAllSubText()) : 0;
     if (idElement != nullptr)
         xml->removeChildElement(idElement, true);
     if (indexElement != nullptr)

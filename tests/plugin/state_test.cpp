@@ -1,5 +1,6 @@
 // The host state: round trips between instances and the handling of unusual blocks.
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -111,6 +112,12 @@ TEST_F(HostState, MalformedBlocksChangeNothing)
     static_cast<char*>(zeroFirst.getData())[8] = 0;
     blocks.push_back({ "zero byte first", zeroFirst });
     blocks.push_back({ "empty", juce::MemoryBlock() });
+    // Text that is not valid UTF-8 does not parse either (a lone 0xFF byte in the model id).
+    auto invalid = block(good);
+    auto* text = static_cast<char*>(invalid.getData());
+    const std::string id = ">B<";
+    std::search(text, text + invalid.getSize(), id.begin(), id.end())[1] = '\xff';
+    blocks.push_back({ "invalid UTF-8", invalid });
 
     for (const auto& [name, data] : blocks)
     {
@@ -170,6 +177,16 @@ TEST_F(HostState, ProgramIndexIsReadLikeAtoi)
     EXPECT_EQ(processor.modelSource->ProgramIndex, -1);
     EXPECT_EQ(processor.modelSource->PendingModel.load(), nullptr);
     EXPECT_TRUE(allZero(channel(run(processor, signal(300)), 0)));
+
+    // Beyond the int range (where atoi is undefined) the index names no row either.
+    for (const char* text : { "99999999999", "-99999999999", "2147483648" })
+    {
+        SCOPED_TRACE(text);
+        restore(processor, block(document("Ferrowick", params(0.5f, 0.5f) + "<ModelId>A</ModelId><ProgramIndex>"
+                                                           + text + "</ProgramIndex>")));
+        EXPECT_EQ(processor.modelSource->ModelId, "A");
+        EXPECT_EQ(processor.modelSource->ProgramIndex, -1);
+    }
 }
 
 TEST_F(HostState, NoModelStateRestoresOnlyTheParameters)
