@@ -5,7 +5,8 @@
 
 Seeds come from the test catalogue of make_catalogue.py: its model files (model_file), the
 "metadata.txt" and "settings.txt" of each folder joined by a zero byte (catalogue), settings
-files in the plug-in's format (settings) and host state blocks naming its models (host_state).
+files in the plug-in's format (settings) and host state blocks naming its models and
+snapshots (host_state).
 CORPUS_DIR defaults to tests/fuzz/corpus. Standard library only.
 """
 import os
@@ -60,11 +61,12 @@ def main():
     write(os.path.join(corpus, "settings", "converted"),
           settings_json('"125"', "", "LstmLead", 120.7))
 
-    write(os.path.join(corpus, "host_state", "linear-1"), state_block("LinearClean", 1))
-    write(os.path.join(corpus, "host_state", "wave-0"), state_block("WaveHigh", 0, "1", "0"))
-    write(os.path.join(corpus, "host_state", "conv-no-snapshot"), state_block("ConvCrunch", -1))
-    write(os.path.join(corpus, "host_state", "lstm-0"), state_block("LstmLead", "0abc", "0.25", "0.9"))
-
+    # The host_state target's catalogue holds the folders LinearClean and WaveHigh only.
+    states = {"linear-1": ("LinearClean", 1), "linear-no-snapshot": ("LinearClean", -1),
+              "wave-0": ("WaveHigh", 0, "1", "0"), "wave-missing-file": ("WaveHigh", 1),
+              "wave-broken-file": ("WaveHigh", 2), "unknown-id": ("LstmLead", "0abc", "0.25", "0.9")}
+    for name, args in states.items():
+        write(os.path.join(corpus, "host_state", name), state_block(*args))
 
 if __name__ == "__main__":
     main()
