@@ -12,16 +12,18 @@ namespace kep
 // checks its costs against these limits before it sizes anything.
 //
 // Both lie far above any real capture: a WaveNet of 20 layers with 16 channels keeps about
-// 90 MB of state, and warming up a 48 kHz LSTM with 64 cells costs about 4e8 multiply-adds.
+// 90 MB of state and warms up on about 7e7 operations; a 48 kHz LSTM with 64 cells on about 4e8.
+// Warming up on the whole allowance takes well under a second in a release build.
 namespace load_limits
 {
 // Floats of state (histories, layer buffers, work matrices): 512 MiB.
 inline constexpr uint64_t max_state_floats = uint64_t{1} << 27;
-// Warm-up work, counted in multiply-adds (about 4.3e9).
-inline constexpr uint64_t max_warm_up_work = uint64_t{1} << 32;
-// What one layer costs per sample besides its multiply-adds (loops, activations), counted as
-// that many multiply-adds; keeps stacks of tiny layers from passing as cheap.
-inline constexpr uint64_t layer_overhead = 64;
+// Warm-up work, counted in operations: multiply-adds plus each layer's overhead (about 5.4e8).
+inline constexpr uint64_t max_warm_up_work = uint64_t{1} << 29;
+// What one layer costs per sample besides its multiply-adds (loops, activations, small matrix
+// products), counted as that many multiply-adds, as measured on one-channel layers; keeps stacks
+// of tiny layers from passing as cheap.
+inline constexpr uint64_t layer_overhead = 160;
 
 // What one layer keeps besides its matrices (its object and small allocations), in floats;
 // keeps long lists of layers without channels from passing as free.

@@ -147,6 +147,6 @@ TEST(LoadLimits, RealisticLargeModelsStillLoad)
     const size_t hidden = 64;
     const size_t lstm_weights = 4 * hidden * (1 + hidden) + 6 * hidden + hidden + 1;
     kep::dspData lstm = record("LSTM", {{"num_layers", 1}, {"input_size", 1}, {"hidden_size", hidden}},
-                               std::vector<float>(lstm_weights), nullptr, 96000.0);
+                               std::vector<float>(lstm_weights), nullptr, 48000.0);
     EXPECT_NO_THROW(kep::get_dsp(lstm));
 }
