@@ -12,6 +12,7 @@
 #include "audio/Gain.h"
 #include "plugin/Parameters.h"
 #include "plugin/PluginSettings.h"
+#include "plugin/StateBlock.h"
 
 namespace
 {
@@ -48,26 +49,6 @@ int decimalIndex(const juce::String& text)
 {
     const long value = std::strtol(text.toRawUTF8(), nullptr, 10);
     return static_cast<int>(std::clamp<long>(value, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
-}
-
-// The framework's reading of its binary XML wrapper (getXmlFromBinary), except that text which
-// is not valid UTF-8 counts as text that does not parse: the framework's UTF-8 handling steps
-// past the end of such text (its own reader asserts that the text is valid).
-std::unique_ptr<juce::XmlElement> xmlFromStateBlock(const void* data, int size)
-{
-    constexpr juce::uint32 magic = 0x21324356;
-    if (size <= 8 || juce::ByteOrder::littleEndianInt(data) != magic)
-        return nullptr;
-    const auto* bytes = static_cast<const char*>(data);
-    const int length = static_cast<int>(juce::ByteOrder::littleEndianInt(bytes + 4));
-    if (length < 1)
-        return nullptr;
-    const char* text = bytes + 8;
-    const int available = std::min(size - 8, length);
-    const int textBytes = static_cast<int>(std::find(text, text + available, '\0') - text);
-    if (textBytes == 0 || !juce::CharPointer_UTF8::isValidString(text, textBytes))
-        return nullptr;
-    return juce::parseXML(juce::String::fromUTF8(text, textBytes));
 }
 
 void writeSilence(float* ch0, float* ch1, int n)
@@ -312,7 +293,7 @@ void CorvaneAudioProcessor::getStateInformation(juce::MemoryBlock& destData)
 
 void CorvaneAudioProcessor::setStateInformation(const void* data, int sizeInBytes)
 {
-    auto xml = xmlFromStateBlock(data, sizeInBytes);
+    auto xml = readStateBlock(data, sizeInBytes);
     if (xml == nullptr)
         return;
 

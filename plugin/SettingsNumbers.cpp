@@ -14,18 +14,24 @@ bool isDigit(juce::juce_wchar c)
     return c >= '0' && c <= '9';
 }
 
-// Continues an accumulation the way the parser does (value * 10 + digit in 64 bits) over the
-// digits at p; false when it would overflow.
-bool digitsFit(int64_t value, juce::CharPointer_UTF8& p)
+// Continues an accumulation the way the parser does (value * 10 + digit, in Int's width) over
+// the digits at p; false when it would overflow.
+template <typename Int>
+bool digitsFit(Int value, juce::CharPointer_UTF8& p)
 {
     while (isDigit(*p))
     {
-        const int64_t digit = *p - '0';
-        if (__builtin_mul_overflow(value, int64_t { 10 }, &value) || __builtin_add_overflow(value, digit, &value))
+        const Int digit = static_cast<Int>(*p - '0');
+        if (__builtin_mul_overflow(value, Int { 10 }, &value) || __builtin_add_overflow(value, digit, &value))
             return false;
         ++p;
     }
     return true;
+}
+
+bool isExponentMark(juce::juce_wchar c)
+{
+    return c == 'e' || c == 'E';
 }
 } // namespace
 
@@ -49,6 +55,12 @@ bool digitsFitParser(const juce::String& jsonText)
         {
             quote = c;
         }
+        else if (c == '-' && isExponentMark(previous))
+        {
+            // A negative exponent: its digits are accumulated in an int.
+            if (!digitsFit(0, p))
+                return false;
+        }
         else if (c == '-')
         {
             // The parser skips white space after a minus sign and takes the next character as
@@ -62,10 +74,13 @@ bool digitsFitParser(const juce::String& jsonText)
         }
         else if (isDigit(c))
         {
-            // The digits of a number's integer part; those after a point or an exponent sign are
-            // read as floating point.
-            const bool integerPart = previous != '.' && previous != 'e' && previous != 'E' && previous != '+';
-            if (integerPart && !digitsFit(c - '0', p))
+            // A number's integer part is accumulated in 64 bits, its exponent (after "e" or
+            // "e+") in an int; the digits after a decimal point are not accumulated.
+            const int digit = static_cast<int>(c - '0');
+            const bool fits = previous == '.'                                   ? true
+                              : isExponentMark(previous) || previous == '+'    ? digitsFit(digit, p)
+                                                                                : digitsFit(int64_t { digit }, p);
+            if (!fits)
                 return false;
             while (isDigit(*p))
                 ++p;

@@ -118,6 +118,13 @@ TEST_F(HostState, MalformedBlocksChangeNothing)
     const std::string id = ">B<";
     std::search(text, text + invalid.getSize(), id.begin(), id.end())[1] = '\xff';
     blocks.push_back({ "invalid UTF-8", invalid });
+    // Nor do processing instructions past the declaration (the framework's parser loops forever
+    // on one inside an element followed by text) or a document type declaration.
+    blocks.push_back({ "processing instruction", block(document("Ferrowick", params(0.9f, 0.9f) + "<?x?>text"
+                                                                              "<ModelId>B</ModelId><ProgramIndex>2</ProgramIndex>")) });
+    blocks.push_back({ "document type", block("<!DOCTYPE Ferrowick [<!ENTITY b \"B\">]>"
+                                              + document("Ferrowick", params(0.9f, 0.9f) + "<ModelId>&b;</ModelId>"
+                                                                      "<ProgramIndex>2</ProgramIndex>")) });
 
     for (const auto& [name, data] : blocks)
     {

@@ -1,0 +1,38 @@
+#include "plugin/StateBlock.h"
+
+#include <algorithm>
+
+namespace
+{
+constexpr juce::uint32 magic = 0x21324356; // "VC2!"
+
+// True when the only processing instruction is one at the very start (after white space).
+bool onlyLeadingProcessingInstruction(const juce::String& text)
+{
+    const int first = text.indexOf("<?");
+    if (first < 0)
+        return true;
+    if (!text.substring(0, first).trim().isEmpty())
+        return false;
+    return text.indexOf(first + 2, "<?") < 0;
+}
+} // namespace
+
+std::unique_ptr<juce::XmlElement> readStateBlock(const void* data, int sizeInBytes)
+{
+    if (data == nullptr || sizeInBytes <= 8 || juce::ByteOrder::littleEndianInt(data) != magic)
+        return nullptr;
+    const auto* bytes = static_cast<const char*>(data);
+    const int length = static_cast<int>(juce::ByteOrder::littleEndianInt(bytes + 4));
+    if (length < 1)
+        return nullptr;
+    const char* text = bytes + 8;
+    const int available = std::min(sizeInBytes - 8, length);
+    const int textBytes = static_cast<int>(std::find(text, text + available, '\0') - text);
+    if (textBytes == 0 || !juce::CharPointer_UTF8::isValidString(text, textBytes))
+        return nullptr;
+    const auto xml = juce::String::fromUTF8(text, textBytes);
+    if (!onlyLeadingProcessingInstruction(xml) || xml.containsIgnoreCase("<!DOCTYPE"))
+        return nullptr;
+    return juce::parseXML(xml);
+}

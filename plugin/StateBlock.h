@@ -1,0 +1,14 @@
+#pragma once
+
+#include <memory>
+
+#include <juce_core/juce_core.h>
+
+// Reads the XML document of a host state block (the framework's binary XML wrapper: "VC2!", a
+// 32-bit little-endian length, UTF-8 text, a zero byte) the way the framework's getXmlFromBinary
+// does, with three more cases of text that counts as not parsing, each of which the framework's
+// parser mishandles: text that is not valid UTF-8 (read past its end), a processing instruction
+// other than a leading XML declaration (one inside an element followed by text loops forever),
+// and a document type declaration (its entities are expanded recursively). The plug-in's own
+// state holds none of them. Returns null for a block to be ignored.
+std::unique_ptr<juce::XmlElement> readStateBlock(const void* data, int sizeInBytes);
