@@ -41,11 +41,11 @@ void PluginSettings::Load()
     }
 
     PluginPaths::EnsureDirs();
-    const auto text = file.loadFileAsString();
+    const auto fileText = file.loadFileAsString();
     // A number too long for the parser's integer arithmetic counts as text that is not JSON.
-    if (!settings_numbers::digitsFitParser(text))
+    if (!settings_numbers::digitsFitParser(fileText))
         return;
-    const auto parsed = juce::JSON::parse(text);
+    const auto parsed = juce::JSON::parse(fileText);
     auto* object = parsed.getDynamicObject();
     if (object == nullptr)
         return;

@@ -14,19 +14,27 @@ bool isDigit(juce::juce_wchar c)
     return c >= '0' && c <= '9';
 }
 
-// Continues an accumulation the way the parser does (value * 10 + digit, in Int's width) over
-// the digits at p; false when it would overflow.
-template <typename Int>
-bool digitsFit(Int value, juce::CharPointer_UTF8& p)
+// Continues the parser's accumulation of a number's integer part (value * 10 + digit in 64
+// bits) over the digits at p; false when it would overflow.
+bool digitsFit(int64_t value, juce::CharPointer_UTF8& p)
 {
     while (isDigit(*p))
     {
-        const Int digit = static_cast<Int>(*p - '0');
-        if (__builtin_mul_overflow(value, Int { 10 }, &value) || __builtin_add_overflow(value, digit, &value))
+        const int64_t digit = *p - '0';
+        if (__builtin_mul_overflow(value, int64_t { 10 }, &value) || __builtin_add_overflow(value, digit, &value))
             return false;
         ++p;
     }
     return true;
+}
+
+// An exponent is accumulated in an int and then offset by the count of dropped digits: one of
+// ten or more digits (leading zeros aside) may overflow, so it counts as too long.
+bool exponentFits(int64_t value, juce::CharPointer_UTF8& p)
+{
+    for (; isDigit(*p) && value <= 999999999; ++p)
+        value = value * 10 + (*p - '0');
+    return value <= 999999999;
 }
 
 bool isExponentMark(juce::juce_wchar c)
@@ -57,8 +65,7 @@ bool digitsFitParser(const juce::String& jsonText)
         }
         else if (c == '-' && isExponentMark(previous))
         {
-            // A negative exponent: its digits are accumulated in an int.
-            if (!digitsFit(0, p))
+            if (!exponentFits(0, p))
                 return false;
         }
         else if (c == '-')
@@ -74,12 +81,12 @@ bool digitsFitParser(const juce::String& jsonText)
         }
         else if (isDigit(c))
         {
-            // A number's integer part is accumulated in 64 bits, its exponent (after "e" or
-            // "e+") in an int; the digits after a decimal point are not accumulated.
-            const int digit = static_cast<int>(c - '0');
-            const bool fits = previous == '.'                                   ? true
-                              : isExponentMark(previous) || previous == '+'    ? digitsFit(digit, p)
-                                                                                : digitsFit(int64_t { digit }, p);
+            // An integer part, an exponent (after "e" or "e+"), or the digits after a decimal
+            // point, which are not accumulated.
+            const int64_t digit = c - '0';
+            const bool fits = previous == '.'                                ? true
+                              : isExponentMark(previous) || previous == '+' ? exponentFits(digit, p)
+                                                                             : digitsFit(digit, p);
             if (!fits)
                 return false;
             while (isDigit(*p))

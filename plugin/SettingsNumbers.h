@@ -10,8 +10,8 @@ namespace settings_numbers
 {
 // False when the text holds a number whose digits overflow the integers in which the
 // framework's JSON parser accumulates them: 64 bits for the integer part (19 digits or more), an
-// int for the exponent (10 digits or more); such a text is treated as unreadable. Digits inside
-// quoted strings do not count.
+// int for the exponent (taken as too long from 10 digits); such a text is treated as unreadable.
+// Digits inside quoted strings do not count.
 bool digitsFitParser(const juce::String& jsonText);
 
 // The value as a 32-bit integer by the framework's conversions: a number is truncated toward

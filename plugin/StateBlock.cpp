@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "plugin/NumberText.h"
+
 namespace
 {
 constexpr juce::uint32 magic = 0x21324356; // "VC2!"
@@ -15,6 +17,21 @@ bool onlyLeadingProcessingInstruction(const juce::String& text)
     if (!text.substring(0, first).trim().isEmpty())
         return false;
     return text.indexOf(first + 2, "<?") < 0;
+}
+
+// Every attribute value may reach the framework's text-to-number reading (the parameters'
+// "value" does): exponents that it would overflow are made readable.
+void makeNumbersReadable(juce::XmlElement& element)
+{
+    for (int i = 0; i < element.getNumAttributes(); i++)
+    {
+        const auto value = element.getAttributeValue(i);
+        const auto readable = withReadableExponent(value);
+        if (readable != value)
+            element.setAttribute(element.getAttributeName(i), readable);
+    }
+    for (auto* child : element.getChildIterator())
+        makeNumbersReadable(*child);
 }
 } // namespace
 
@@ -34,5 +51,8 @@ std::unique_ptr<juce::XmlElement> readStateBlock(const void* data, int sizeInByt
     const auto xml = juce::String::fromUTF8(text, textBytes);
     if (!onlyLeadingProcessingInstruction(xml) || xml.containsIgnoreCase("<!DOCTYPE"))
         return nullptr;
-    return juce::parseXML(xml);
+    auto document = juce::parseXML(xml);
+    if (document != nullptr)
+        makeNumbersReadable(*document);
+    return document;
 }

@@ -10,5 +10,6 @@
 // parser mishandles: text that is not valid UTF-8 (read past its end), a processing instruction
 // other than a leading XML declaration (one inside an element followed by text loops forever),
 // and a document type declaration (its entities are expanded recursively). The plug-in's own
-// state holds none of them. Returns null for a block to be ignored.
+// state holds none of them. Attribute values are passed through withReadableExponent, since the
+// parameters' values are read as numbers. Returns null for a block to be ignored.
 std::unique_ptr<juce::XmlElement> readStateBlock(const void* data, int sizeInBytes);

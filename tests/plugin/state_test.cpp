@@ -139,6 +139,18 @@ TEST_F(HostState, MalformedBlocksChangeNothing)
     EXPECT_EQ(processor.modelSource, entry);
 }
 
+TEST_F(HostState, ParameterValuesWithHugeExponentsReadAsTheirTrueValues)
+{
+    // An exponent too long for the framework's number reading reads as infinity or zero.
+    auto restored = [](const juce::String& in, const juce::String& out) {
+        CorvaneAudioProcessor processor;
+        restore(processor, block(document("Ferrowick", "<PARAM id=\"GainIn\" value=\"" + in + "\"/><PARAM id=\"GainOut\" "
+                                                         "value=\"" + out + "\"/>")));
+        return std::make_pair(parameterValue(processor, "GainIn"), parameterValue(processor, "GainOut"));
+    };
+    EXPECT_EQ(restored("1e99999999999", "5e-99999999999"), restored("1e999", "0"));
+}
+
 TEST_F(HostState, TagsMatchWithoutRegardToCase)
 {
     CorvaneAudioProcessor processor;
