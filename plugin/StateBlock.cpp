@@ -1,6 +1,7 @@
 #include "plugin/StateBlock.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "plugin/NumberText.h"
 
@@ -20,15 +21,19 @@ bool onlyLeadingProcessingInstruction(const juce::String& text)
 }
 
 // Every attribute value may reach the framework's text-to-number reading (the parameters'
-// "value" does): exponents that it would overflow are made readable.
+// "value" does): exponents that it would overflow are made readable, and a "value" that reads as
+// NaN is dropped, so that its parameter takes its default as if the value were missing.
 void makeNumbersReadable(juce::XmlElement& element)
 {
-    for (int i = 0; i < element.getNumAttributes(); i++)
+    for (int i = element.getNumAttributes(); --i >= 0;)
     {
+        const auto name = element.getAttributeName(i);
         const auto value = element.getAttributeValue(i);
         const auto readable = withReadableExponent(value);
-        if (readable != value)
-            element.setAttribute(element.getAttributeName(i), readable);
+        if (name == "value" && std::isnan(readable.getDoubleValue()))
+            element.removeAttribute(name);
+        else if (readable != value)
+            element.setAttribute(name, readable);
     }
     for (auto* child : element.getChildIterator())
         makeNumbersReadable(*child);

@@ -11,5 +11,7 @@
 // other than a leading XML declaration (one inside an element followed by text loops forever),
 // and a document type declaration (its entities are expanded recursively). The plug-in's own
 // state holds none of them. Attribute values are passed through withReadableExponent, since the
-// parameters' values are read as numbers. Returns null for a block to be ignored.
+// parameters' values are read as numbers, and a "value" that reads as NaN is dropped (its
+// parameter then takes its default, as for a missing value). Returns null for a block to be
+// ignored.
 std::unique_ptr<juce::XmlElement> readStateBlock(const void* data, int sizeInBytes);

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "audio_reference.h"
+#include "plugin/Parameters.h"
 
 namespace
 {
@@ -149,6 +150,20 @@ TEST_F(HostState, ParameterValuesWithHugeExponentsReadAsTheirTrueValues)
         return std::make_pair(parameterValue(processor, "GainIn"), parameterValue(processor, "GainOut"));
     };
     EXPECT_EQ(restored("1e99999999999", "5e-99999999999"), restored("1e999", "0"));
+
+    // A value that reads as NaN counts as missing: the parameter takes its default, the output
+    // stays finite and the state can be saved again.
+    CorvaneAudioProcessor processor;
+    setParameter(processor, "GainIn", 0.3f);
+    restore(processor, block(document("Ferrowick", "<PARAM id=\"GainIn\" value=\"nan\"/><PARAM id=\"GainOut\" "
+                                                     "value=\"-NaN\"/>")));
+    EXPECT_NEAR(parameterValue(processor, "GainIn"), GainDefaultValue, 1e-4f);
+    EXPECT_NEAR(parameterValue(processor, "GainOut"), GainDefaultValue, 1e-4f);
+    for (const float sample : channel(run(processor, signal(300)), 0))
+        ASSERT_TRUE(std::isfinite(sample));
+    juce::MemoryBlock saved;
+    processor.getStateInformation(saved);
+    EXPECT_GT(saved.getSize(), 9u);
 }
 
 TEST_F(HostState, TagsMatchWithoutRegardToCase)
