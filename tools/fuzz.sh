@@ -4,10 +4,11 @@
 # SECONDS per target (default 60); TARGETs among model_file, host_state, catalogue, settings
 # (default all). Builds build-fuzz (clang, libFuzzer) when needed. Each target starts from its
 # committed seeds (tests/fuzz/corpus/<target>) and regression files (tests/fuzz/regressions/
-# <target>) and keeps what it finds new in build-fuzz/fuzz-corpus/<target>, so longer or repeated
-# runs go on from there. An input that crashes, leaks, runs out of memory (-rss_limit_mb=2048) or
-# takes over 25 s is written to build-fuzz/fuzz-findings/<target>/ and fails the run. Runs as many
-# targets at once as FERROWICK_JOBS (default: the number of cores) allows.
+# <target>), uses the dictionary tests/fuzz/<target>.dict, and keeps what it finds new in
+# build-fuzz/fuzz-corpus/<target>, so that longer or repeated runs go on from there. An input
+# that crashes, leaks, runs out of memory (-rss_limit_mb=2048) or takes over 25 s is written to
+# build-fuzz/fuzz-findings/<target>/ and fails the run. Runs as many targets at once as
+# FERROWICK_JOBS (default: the number of cores) allows.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
@@ -29,7 +30,7 @@ run_target() {
   local target="$1" corpus="build-fuzz/fuzz-corpus/$1" findings="build-fuzz/fuzz-findings/$1"
   mkdir -p "$corpus" "$findings"
   "build-fuzz/tests/fuzz/${target}_fuzz" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=25 \
-    -print_final_stats=1 -artifact_prefix="$findings/" \
+    -print_final_stats=1 -artifact_prefix="$findings/" -dict="tests/fuzz/$target.dict" \
     "$corpus" "tests/fuzz/corpus/$target" "tests/fuzz/regressions/$target" >"build-fuzz/fuzz-$target.log" 2>&1
 }
 
