@@ -20,6 +20,17 @@ bool onlyLeadingProcessingInstruction(const juce::String& text)
     return text.indexOf(first + 2, "<?") < 0;
 }
 
+// True when the text ends inside a hexadecimal character reference ("&#x" and at most eight hex
+// digits): the framework's parser then steps over the end of the text.
+bool endsInHexReference(const juce::String& text)
+{
+    const int reference = std::max(text.lastIndexOf("&#x"), text.lastIndexOf("&#X"));
+    if (reference < 0)
+        return false;
+    const auto digits = text.substring(reference + 3);
+    return digits.length() <= 8 && digits.containsOnly("0123456789abcdefABCDEF");
+}
+
 // Every attribute value may reach the framework's text-to-number reading (the parameters'
 // "value" does): exponents that it would overflow are made readable, and a "value" that reads as
 // NaN is dropped, so that its parameter takes its default as if the value were missing.
@@ -54,7 +65,7 @@ std::unique_ptr<juce::XmlElement> readStateBlock(const void* data, int sizeInByt
     if (textBytes == 0 || !juce::CharPointer_UTF8::isValidString(text, textBytes))
         return nullptr;
     const auto xml = juce::String::fromUTF8(text, textBytes);
-    if (!onlyLeadingProcessingInstruction(xml) || xml.containsIgnoreCase("<!DOCTYPE"))
+    if (!onlyLeadingProcessingInstruction(xml) || xml.containsIgnoreCase("<!DOCTYPE") || endsInHexReference(xml))
         return nullptr;
     auto document = juce::parseXML(xml);
     if (document != nullptr)

@@ -123,6 +123,7 @@ TEST_F(HostState, MalformedBlocksChangeNothing)
     // on one inside an element followed by text) or a document type declaration.
     blocks.push_back({ "processing instruction", block(document("Ferrowick", params(0.9f, 0.9f) + "<?x?>text"
                                                                               "<ModelId>B</ModelId><ProgramIndex>2</ProgramIndex>")) });
+    blocks.push_back({ "ends in a character reference", block(good.replace("</Ferrowick>", "&#x4")) });
     blocks.push_back({ "document type", block("<!DOCTYPE Ferrowick [<!ENTITY b \"B\">]>"
                                               + document("Ferrowick", params(0.9f, 0.9f) + "<ModelId>&b;</ModelId>"
                                                                       "<ProgramIndex>2</ProgramIndex>")) });
