@@ -71,10 +71,12 @@ bool digitsFitParser(const juce::String& jsonText)
         else if (c == '-')
         {
             // The parser skips white space after a minus sign and takes the next character as
-            // the first digit, whatever it is.
+            // the first digit, whatever it is: even the end of the text, after which it reads on
+            // past the end (or past a zero byte inside the text, beyond which this scan cannot
+            // see). Either counts as unreadable.
             p = p.findEndOfWhitespace();
             if (p.isEmpty())
-                break;
+                return false;
             const int64_t first = static_cast<int64_t>(p.getAndAdvance()) - '0';
             if (!digitsFit(first, p))
                 return false;

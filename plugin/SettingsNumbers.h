@@ -11,7 +11,8 @@ namespace settings_numbers
 // False when the text holds a number whose digits overflow the integers in which the
 // framework's JSON parser accumulates them: 64 bits for the integer part (19 digits or more), an
 // int for the exponent (taken as too long from 10 digits); such a text is treated as unreadable.
-// Digits inside quoted strings do not count.
+// Digits inside quoted strings do not count. Also false for a minus sign at the end of the text
+// (or before a zero byte), after which the parser reads past the end.
 bool digitsFitParser(const juce::String& jsonText);
 
 // The value as a 32-bit integer by the framework's conversions: a number is truncated toward

@@ -150,12 +150,16 @@ TEST_F(SettingsFile, NumbersBeyondTheIntRangeKeepTheirFields)
     // Integer digits that overflow the parser's 64-bit arithmetic: the text counts as not JSON.
     // The same digits inside a string or after a decimal point are harmless.
     PluginSettings::settings.LastSelectedModelId = "kept";
-    // So do exponent digits that overflow its int.
-    for (const juce::String number : { "-99999999999999999999", "1e9999999999", "1.5E-2147483648" })
+    // So do exponent digits that overflow its int, and a minus sign at the very end, after which
+    // the parser reads past the end.
+    for (const juce::String text : { R"({"LastSelectedModelId": "Y", "UiScaling": -99999999999999999999})",
+                                     R"({"LastSelectedModelId": "Y", "UiScaling": 1e9999999999})",
+                                     R"({"LastSelectedModelId": "Y", "UiScaling": 1.5E-2147483648})",
+                                     R"({"LastSelectedModelId": "Y", "UiScaling": - )" })
     {
-        writeResource("Settings.json", R"({"LastSelectedModelId": "Y", "UiScaling": )" + number + "}");
+        writeResource("Settings.json", text);
         PluginSettings::Load();
-        EXPECT_EQ(PluginSettings::settings.LastSelectedModelId, "kept") << number;
+        EXPECT_EQ(PluginSettings::settings.LastSelectedModelId, "kept") << text;
     }
     writeResource("Settings.json", R"({"LastSelectedModelId": "99999999999999999999", "UiScaling": 0.12345678901234567890123})");
     PluginSettings::Load();
