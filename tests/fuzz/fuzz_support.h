@@ -15,7 +15,8 @@ namespace fuzz_support
 
 inline const std::filesystem::path& workDir()
 {
-    static const std::filesystem::path dir = [] {
+    // Never destroyed, so that the clean-up at exit can still read it.
+    static const std::filesystem::path* const dir = [] {
         std::string pattern = (std::filesystem::temp_directory_path() / "ferrowick-fuzz.XXXXXX").string();
         if (::mkdtemp(pattern.data()) == nullptr)
             std::abort();
@@ -24,9 +25,9 @@ inline const std::filesystem::path& workDir()
             std::error_code ignored;
             std::filesystem::remove_all(workDir(), ignored);
         });
-        return std::filesystem::path(pattern);
+        return new std::filesystem::path(pattern);
     }();
-    return dir;
+    return *dir;
 }
 
 // The plug-in's resource folder below the fresh HOME.
