@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <stdexcept>
 
+#include "core/load_limits.h"
+
 namespace kep
 {
 namespace convnet
@@ -61,7 +63,18 @@ int checked_receptive_field(int channels, const std::vector<int>& dilations, boo
     enough = enough && take(remaining, c + 1);
     if (!enough || remaining != 0)
         throw std::runtime_error(weight_count_message);
-    return *std::max_element(dilations.begin(), dilations.end());
+    const int receptive_field = *std::max_element(dilations.begin(), dilations.end());
+
+    // The input history and one stage matrix per block (plus the input stage), all as long as
+    // the history grows for the warm-up's 512-sample chunks; the warm-up runs every block.
+    namespace limits = load_limits;
+    const uint64_t blocks = dilations.size();
+    const uint64_t stages =
+        limits::mul(limits::history_floats(receptive_field, 512), limits::add(2, limits::mul(blocks, c)));
+    limits::check_state(limits::add(stages, limits::mul(blocks, limits::layer_state_overhead)), "ConvNet");
+    limits::check_warm_up(limits::warm_up_samples(1 + dilation_sum, 512),
+                          limits::add(weight_count, limits::mul(limits::layer_overhead, blocks + 1)), "ConvNet");
+    return receptive_field;
 }
 } // namespace
 

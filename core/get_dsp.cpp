@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "core/config_int.h"
 #include "core/convnet.h"
 #include "core/linear.h"
 #include "core/lstm.h"
@@ -30,7 +31,7 @@ OptionalValue metadata_value(const nlohmann::json& metadata, const char* key)
 std::unique_ptr<DSP> build_linear(dspData& data)
 {
     nlohmann::json& config = data.config;
-    const int receptive_field = config["receptive_field"].get<int>();
+    const int receptive_field = config_int(config["receptive_field"], "receptive_field");
     const bool bias = config["bias"].get<bool>();
     return std::make_unique<Linear>(receptive_field, bias, data.weights, data.expected_sample_rate);
 }
@@ -38,9 +39,9 @@ std::unique_ptr<DSP> build_linear(dspData& data)
 std::unique_ptr<DSP> build_convnet(dspData& data)
 {
     nlohmann::json& config = data.config;
-    const int channels = config["channels"].get<int>();
+    const int channels = config_int(config["channels"], "channels");
     const bool batchnorm = config["batchnorm"].get<bool>();
-    const std::vector<int> dilations = config["dilations"].get<std::vector<int>>();
+    const std::vector<int> dilations = config_int_list(config["dilations"], "dilations");
     const std::string activation = config["activation"].get<std::string>();
     return std::make_unique<convnet::ConvNet>(channels, dilations, batchnorm, activation, data.weights,
                                               data.expected_sample_rate);
@@ -49,9 +50,9 @@ std::unique_ptr<DSP> build_convnet(dspData& data)
 std::unique_ptr<DSP> build_lstm(dspData& data)
 {
     nlohmann::json& config = data.config;
-    const int num_layers = config["num_layers"].get<int>();
-    const int input_size = config["input_size"].get<int>();
-    const int hidden_size = config["hidden_size"].get<int>();
+    const int num_layers = config_int(config["num_layers"], "num_layers");
+    const int input_size = config_int(config["input_size"], "input_size");
+    const int hidden_size = config_int(config["hidden_size"], "hidden_size");
     return std::make_unique<lstm::LSTM>(num_layers, input_size, hidden_size, data.weights, data.expected_sample_rate);
 }
 
@@ -64,12 +65,13 @@ std::unique_ptr<DSP> build_wavenet(dspData& data)
     {
         nlohmann::json& layer = layers[i];
         wavenet::LayerArrayParams params;
-        params.input_size = layer["input_size"].get<int>();
-        params.condition_size = layer["condition_size"].get<int>();
-        params.head_size = layer["head_size"].get<int>();
-        params.channels = layer["channels"].get<int>();
-        params.kernel_size = layer["kernel_size"].get<int>();
-        params.dilations = layer["dilations"].get<std::vector<int>>();
+        const std::string where = "layers[" + std::to_string(i) + "].";
+        params.input_size = config_int(layer["input_size"], where + "input_size");
+        params.condition_size = config_int(layer["condition_size"], where + "condition_size");
+        params.head_size = config_int(layer["head_size"], where + "head_size");
+        params.channels = config_int(layer["channels"], where + "channels");
+        params.kernel_size = config_int(layer["kernel_size"], where + "kernel_size");
+        params.dilations = config_int_list(layer["dilations"], where + "dilations");
         params.activation = layer["activation"].get<std::string>();
         params.gated = layer["gated"].get<bool>();
         params.head_bias = layer["head_bias"].get<bool>();

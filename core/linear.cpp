@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <stdexcept>
 
+#include "core/load_limits.h"
+
 namespace kep
 {
 
@@ -15,6 +17,7 @@ int checked_linear_size(int receptive_field, bool bias, size_t weight_count)
     if (receptive_field >= 0
         && static_cast<int64_t>(receptive_field) + (bias ? 1 : 0) != static_cast<int64_t>(weight_count))
         throw std::runtime_error("Params vector does not match expected size based on architecture parameters");
+    load_limits::check_state(load_limits::history_floats(receptive_field, 512), "Linear");
     return receptive_field;
 }
 } // namespace

@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "core/load_limits.h"
 #include "core/vector_math.h"
 
 namespace kep
@@ -112,6 +113,20 @@ LSTM::LSTM(int num_layers, int input_size, int hidden_size, std::vector<float>& 
     : DSP(expected_sample_rate_)
 {
     check_config(num_layers, input_size, hidden_size, weights.size());
+    {
+        // The warm-up's length comes from the file's sample rate, not from the weights.
+        namespace limits = load_limits;
+        const uint64_t h = static_cast<uint64_t>(hidden_size);
+        const uint64_t cells = num_layers > 0 ? static_cast<uint64_t>(num_layers) : 0;
+        uint64_t per_sample = limits::add(limits::add(h, 1), limits::mul(limits::layer_overhead, cells + 1));
+        if (cells > 0)
+        {
+            const uint64_t first = limits::add(limits::mul(4 * h, static_cast<uint64_t>(input_size) + h), 4 * h);
+            const uint64_t further = limits::add(limits::mul(8 * h, h), 4 * h);
+            per_sample = limits::add(per_sample, limits::add(first, limits::mul(cells - 1, further)));
+        }
+        limits::check_warm_up(limits::warm_up_samples(LSTM::PrewarmSamples(), max_buffer_size), per_sample, "LSTM");
+    }
     input.setZero(1);
     auto it = weights.begin();
     if (num_layers > 0)

@@ -73,8 +73,10 @@ dspData read_config_file(const std::string& path)
     dspData data;
     data.version = j["version"].get<std::string>();
     data.architecture = j["architecture"].get<std::string>();
-    data.config = j["config"];
-    data.metadata = j["metadata"];
+    // Moved, not copied: copying a JSON value recurses once per level of nesting, so a deeply
+    // nested "config" or "metadata" would overflow the stack (destroying one does not recurse).
+    data.config = std::move(j["config"]);
+    data.metadata = std::move(j["metadata"]);
     data.weights = std::move(weights);
 
     const auto sample_rate = j.find("sample_rate");

@@ -4,6 +4,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "core/load_limits.h"
+
 namespace kep
 {
 namespace wavenet
@@ -297,6 +299,30 @@ WaveNet::WaveNet(const std::vector<LayerArrayParams>& params, float head_scale_,
     }
     if (warm_up > static_cast<uint64_t>(std::numeric_limits<int32_t>::max()))
         throw std::runtime_error("WaveNet receptive field too long (" + std::to_string(warm_up) + " samples)");
+
+    // The layer buffers (65536 + RF - 1 columns each) and the work matrices sized for the
+    // warm-up's chunks; the warm-up runs every layer of every array.
+    {
+        namespace limits = load_limits;
+        const uint64_t columns = static_cast<uint64_t>(max_buffer_size);
+        uint64_t state = columns; // the condition
+        uint64_t per_sample = 0;
+        for (const auto& p : params)
+        {
+            const uint64_t layers = p.dilations.size();
+            const uint64_t C = static_cast<uint64_t>(p.channels);
+            const uint64_t buffer = limits::mul(C, LAYER_BUFFER_SIZE + receptive_field_of(p) - 1);
+            const uint64_t work = limits::mul(static_cast<uint64_t>(gate_rows(p)), columns);
+            const uint64_t per_layer = limits::add(limits::add(buffer, work), limits::layer_state_overhead);
+            state = limits::add(state, limits::mul(layers, per_layer));
+            state = limits::add(state, limits::mul(C + static_cast<uint64_t>(p.head_size), columns));
+            per_sample = limits::add(per_sample, limits::add(weight_count_of(p),
+                                                             limits::mul(limits::layer_overhead, layers + 1)));
+        }
+        limits::check_state(state, "WaveNet");
+        limits::check_warm_up(limits::warm_up_samples(static_cast<int64_t>(warm_up), max_buffer_size), per_sample,
+                              "WaveNet");
+    }
 
     layer_arrays.reserve(params.size());
     head_arrays.push_back(Eigen::MatrixXf(params[0].channels, 0));

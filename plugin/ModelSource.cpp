@@ -3,6 +3,7 @@
 #include <map>
 
 #include "BinaryData.h"
+#include "plugin/NumberText.h"
 #include "plugin/PluginPaths.h"
 
 namespace
@@ -117,7 +118,7 @@ ModelSource ModelSource::loadModel(juce::String id)
     entry.DeviceName = valueOf(values, "DeviceName");
     entry.DeviceUrl = valueOf(values, "DeviceUrl");
     entry.ScaleSettings = isFlag(values, "ScaleSettings");
-    entry.GainAdjust = valueOf(values, "GainAdjust").getFloatValue();
+    entry.GainAdjust = withReadableExponent(valueOf(values, "GainAdjust")).getFloatValue();
     entry.Lowpass = isFlag(values, "Lowpass");
     entry.BassCut = isFlag(values, "BassCut");
     entry.BassBoost = isFlag(values, "BassBoost");

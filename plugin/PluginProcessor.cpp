@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <exception>
+#include <limits>
 #include <stdexcept>
 
 #include "core/get_dsp.h"
@@ -12,6 +13,7 @@
 #include "editor/PluginEditor.h"
 #include "plugin/Parameters.h"
 #include "plugin/PluginSettings.h"
+#include "plugin/StateBlock.h"
 
 namespace
 {
@@ -40,6 +42,14 @@ float loudnessGainOf(const kep::dspData& data)
         throw std::runtime_error("Model file has no numeric \"loudness\" in its metadata.");
     const float loudness = metadata.at("loudness").get<float>();
     return std::pow(10.0f, (-10.0f - loudness) * 0.05f);
+}
+
+// A snapshot index read as atoi reads it (white space, a sign, digits; 0 without digits), but
+// clamped to the int range where atoi's result would be undefined: such an index names no row.
+int decimalIndex(const juce::String& text)
+{
+    const long value = std::strtol(text.toRawUTF8(), nullptr, 10);
+    return static_cast<int>(std::clamp<long>(value, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
 }
 
 void writeSilence(float* ch0, float* ch1, int n)
@@ -353,7 +363,7 @@ void CorvaneAudioProcessor::getStateInformation(juce::MemoryBlock& destData)
 
 void CorvaneAudioProcessor::setStateInformation(const void* data, int sizeInBytes)
 {
-    auto xml = getXmlFromBinary(data, sizeInBytes);
+    auto xml = readStateBlock(data, sizeInBytes);
     if (xml == nullptr)
         return;
 
@@ -367,7 +377,7 @@ void CorvaneAudioProcessor::setStateInformation(const void* data, int sizeInByte
     auto* indexElement = childNamed("ProgramIndex");
     const bool haveChoice = idElement != nullptr && indexElement != nullptr;
     const juce::String id = idElement != nullptr ? idElement->getAllSubText() : juce::String();
-    const int index = indexElement != nullptr ? std::atoi(indexElement->getAllSubText().toRawUTF8()) : 0;
+    const int index = indexElement != nullptr ? decimalIndex(indexElement->getAllSubText()) : 0;
     if (idElement != nullptr)
         xml->removeChildElement(idElement, true);
     if (indexElement != nullptr)

@@ -1,6 +1,7 @@
 #include "plugin/PluginSettings.h"
 
 #include "plugin/PluginPaths.h"
+#include "plugin/SettingsNumbers.h"
 
 PluginSettings PluginSettings::settings;
 
@@ -40,13 +41,18 @@ void PluginSettings::Load()
     }
 
     PluginPaths::EnsureDirs();
-    const auto parsed = juce::JSON::parse(file.loadFileAsString());
+    const auto fileText = file.loadFileAsString();
+    // A number too long for the parser's integer arithmetic counts as text that is not JSON.
+    if (!settings_numbers::digitsFitParser(fileText))
+        return;
+    const auto parsed = juce::JSON::parse(fileText);
     auto* object = parsed.getDynamicObject();
     if (object == nullptr)
         return;
 
+    // A number outside the int range leaves its field as it is.
     if (object->hasProperty("UiScaling"))
-        settings.UiScaling = static_cast<int>(object->getProperty("UiScaling"));
+        settings.UiScaling = settings_numbers::toInt(object->getProperty("UiScaling")).value_or(settings.UiScaling);
     if (object->hasProperty("FirstUseDate"))
     {
         const auto text = object->getProperty("FirstUseDate").toString();
@@ -56,5 +62,6 @@ void PluginSettings::Load()
     if (object->hasProperty("LastSelectedModelId"))
         settings.LastSelectedModelId = object->getProperty("LastSelectedModelId").toString();
     if (object->hasProperty("LastSelectedModelIdx"))
-        settings.LastSelectedModelIdx = static_cast<int>(object->getProperty("LastSelectedModelIdx"));
+        settings.LastSelectedModelIdx =
+            settings_numbers::toInt(object->getProperty("LastSelectedModelIdx")).value_or(settings.LastSelectedModelIdx);
 }

@@ -5,6 +5,7 @@ set -euo pipefail
 
 packages=(
   g++ cmake ninja-build pkg-config make
+  clang libclang-rt-14-dev
   juce-modules-source
   libeigen3-dev nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-utils

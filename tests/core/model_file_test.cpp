@@ -111,6 +111,18 @@ TEST(ModelFileReader, OptionalPartsAndLenientForms)
     EXPECT_EQ(data.architecture, "Linear");
 }
 
+TEST(ModelFileReader, DeeplyNestedConfigAndMetadataDoNotExhaustTheStack)
+{
+    TempDir dir;
+    const size_t depth = 300000;
+    const std::string nested = std::string(depth, '[') + std::string(depth, ']');
+    const std::string text = R"({"version": "0.5.0", "architecture": "Linear", "weights": [], "config": )" + nested
+                             + R"(, "metadata": )" + nested + "}";
+    kep::dspData data = kep::read_config_file(dir.write("deep.kep", text));
+    EXPECT_TRUE(data.config.is_array());
+    EXPECT_TRUE(data.metadata.is_array());
+}
+
 TEST(ModelFileReader, FailureTable)
 {
     TempDir dir;

@@ -1,3 +1,4 @@
+#include <cmath>
 #include <filesystem>
 #include <set>
 
@@ -84,6 +85,10 @@ TEST_F(Catalogue, MetadataLinesAreSplitAtTheFirstEqualsSignWithoutTrimming)
     EXPECT_FLOAT_EQ(entry.GainAdjust, -2.5f);
     EXPECT_TRUE(entry.ColumnNames.isEmpty()); // no settings.txt
     EXPECT_EQ(loadWith(*this, "GainAdjust=loud\n", {}).GainAdjust, 0.0f);
+    // Exponents too long for the framework's reading read as their true value would.
+    EXPECT_EQ(loadWith(*this, "GainAdjust=-1.5e99999999999\n", {}).GainAdjust, -INFINITY);
+    EXPECT_EQ(loadWith(*this, "GainAdjust=2e-4816792462.5\n", {}).GainAdjust, 0.0f);
+    EXPECT_FLOAT_EQ(loadWith(*this, "GainAdjust=25e-1\n", {}).GainAdjust, 2.5f);
 }
 
 TEST_F(Catalogue, FlagsAreTrueOnlyForTrueInAnyCase)

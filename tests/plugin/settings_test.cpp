@@ -126,6 +126,47 @@ TEST_F(SettingsFile, ValuesOfOtherTypesAreConverted)
     EXPECT_EQ(PluginSettings::settings.LastSelectedModelIdx, 7);
 }
 
+TEST_F(SettingsFile, NumbersBeyondTheIntRangeKeepTheirFields)
+{
+    // In range, at the limits: converted as before.
+    writeResource("Settings.json", R"({"UiScaling": "-2147483648", "LastSelectedModelIdx": 2147483647.5})");
+    PluginSettings::Load();
+    EXPECT_EQ(PluginSettings::settings.UiScaling, -2147483648LL);
+    EXPECT_EQ(PluginSettings::settings.LastSelectedModelIdx, 2147483647);
+
+    for (const juce::String values : { R"("UiScaling": 1e40, "LastSelectedModelIdx": 3000000000)",
+                                       R"("UiScaling": "2147483648", "LastSelectedModelIdx": -1e999)",
+                                       R"("UiScaling": "-99999999999999999999", "LastSelectedModelIdx": "4294967297")" })
+    {
+        PluginSettings::settings.UiScaling = 90;
+        PluginSettings::settings.LastSelectedModelIdx = 3;
+        writeResource("Settings.json", "{" + values + ", \"LastSelectedModelId\": \"X\"}");
+        PluginSettings::Load();
+        EXPECT_EQ(PluginSettings::settings.UiScaling, 90) << values;
+        EXPECT_EQ(PluginSettings::settings.LastSelectedModelIdx, 3) << values;
+        EXPECT_EQ(PluginSettings::settings.LastSelectedModelId, "X") << values;
+    }
+
+    // Integer digits that overflow the parser's 64-bit arithmetic: the text counts as not JSON.
+    // The same digits inside a string or after a decimal point are harmless.
+    PluginSettings::settings.LastSelectedModelId = "kept";
+    // So do exponent digits that overflow its int, and a minus sign at the very end, after which
+    // the parser reads past the end.
+    for (const juce::String text : { R"({"LastSelectedModelId": "Y", "UiScaling": -99999999999999999999})",
+                                     R"({"LastSelectedModelId": "Y", "UiScaling": 1e9999999999})",
+                                     R"({"LastSelectedModelId": "Y", "UiScaling": 1.5E-2147483648})",
+                                     R"({"LastSelectedModelId": "Y", "UiScaling": - )" })
+    {
+        writeResource("Settings.json", text);
+        PluginSettings::Load();
+        EXPECT_EQ(PluginSettings::settings.LastSelectedModelId, "kept") << text;
+    }
+    writeResource("Settings.json", R"({"LastSelectedModelId": "99999999999999999999", "UiScaling": 0.12345678901234567890123})");
+    PluginSettings::Load();
+    EXPECT_EQ(PluginSettings::settings.LastSelectedModelId, "99999999999999999999");
+    EXPECT_EQ(PluginSettings::settings.UiScaling, 0);
+}
+
 TEST_F(SettingsFile, TextThatIsNotAJsonObjectChangesNothing)
 {
     for (const juce::String text : { "not json at all", "[1, 2, 3]", "", "\"UiScaling\"" })

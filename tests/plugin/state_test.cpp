@@ -1,10 +1,12 @@
 // The host state: round trips between instances and the handling of unusual blocks.
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <optional>
 
 #include "audio_reference.h"
+#include "plugin/Parameters.h"
 
 namespace
 {
@@ -111,6 +113,20 @@ TEST_F(HostState, MalformedBlocksChangeNothing)
     static_cast<char*>(zeroFirst.getData())[8] = 0;
     blocks.push_back({ "zero byte first", zeroFirst });
     blocks.push_back({ "empty", juce::MemoryBlock() });
+    // Text that is not valid UTF-8 does not parse either (a lone 0xFF byte in the model id).
+    auto invalid = block(good);
+    auto* text = static_cast<char*>(invalid.getData());
+    const std::string id = ">B<";
+    std::search(text, text + invalid.getSize(), id.begin(), id.end())[1] = '\xff';
+    blocks.push_back({ "invalid UTF-8", invalid });
+    // Nor do processing instructions past the declaration (the framework's parser loops forever
+    // on one inside an element followed by text) or a document type declaration.
+    blocks.push_back({ "processing instruction", block(document("Ferrowick", params(0.9f, 0.9f) + "<?x?>text"
+                                                                              "<ModelId>B</ModelId><ProgramIndex>2</ProgramIndex>")) });
+    blocks.push_back({ "ends in a character reference", block(good.replace("</Ferrowick>", "&#x4")) });
+    blocks.push_back({ "document type", block("<!DOCTYPE Ferrowick [<!ENTITY b \"B\">]>"
+                                              + document("Ferrowick", params(0.9f, 0.9f) + "<ModelId>&b;</ModelId>"
+                                                                      "<ProgramIndex>2</ProgramIndex>")) });
 
     for (const auto& [name, data] : blocks)
     {
@@ -123,6 +139,32 @@ TEST_F(HostState, MalformedBlocksChangeNothing)
     }
     processor.setStateInformation(nullptr, 0);
     EXPECT_EQ(processor.modelSource, entry);
+}
+
+TEST_F(HostState, ParameterValuesWithHugeExponentsReadAsTheirTrueValues)
+{
+    // An exponent too long for the framework's number reading reads as infinity or zero.
+    auto restored = [](const juce::String& in, const juce::String& out) {
+        CorvaneAudioProcessor processor;
+        restore(processor, block(document("Ferrowick", "<PARAM id=\"GainIn\" value=\"" + in + "\"/><PARAM id=\"GainOut\" "
+                                                         "value=\"" + out + "\"/>")));
+        return std::make_pair(parameterValue(processor, "GainIn"), parameterValue(processor, "GainOut"));
+    };
+    EXPECT_EQ(restored("1e99999999999", "5e-99999999999"), restored("1e999", "0"));
+
+    // A value that reads as NaN counts as missing: the parameter takes its default, the output
+    // stays finite and the state can be saved again.
+    CorvaneAudioProcessor processor;
+    setParameter(processor, "GainIn", 0.3f);
+    restore(processor, block(document("Ferrowick", "<PARAM id=\"GainIn\" value=\"nan\"/><PARAM id=\"GainOut\" "
+                                                     "value=\"-NaN\"/>")));
+    EXPECT_NEAR(parameterValue(processor, "GainIn"), GainDefaultValue, 1e-4f);
+    EXPECT_NEAR(parameterValue(processor, "GainOut"), GainDefaultValue, 1e-4f);
+    for (const float sample : channel(run(processor, signal(300)), 0))
+        ASSERT_TRUE(std::isfinite(sample));
+    juce::MemoryBlock saved;
+    processor.getStateInformation(saved);
+    EXPECT_GT(saved.getSize(), 9u);
 }
 
 TEST_F(HostState, TagsMatchWithoutRegardToCase)
@@ -170,6 +212,16 @@ TEST_F(HostState, ProgramIndexIsReadLikeAtoi)
     EXPECT_EQ(processor.modelSource->ProgramIndex, -1);
     EXPECT_EQ(processor.modelSource->PendingModel.load(), nullptr);
     EXPECT_TRUE(allZero(channel(run(processor, signal(300)), 0)));
+
+    // Beyond the int range (where atoi is undefined) the index names no row either.
+    for (const char* text : { "99999999999", "-99999999999", "2147483648" })
+    {
+        SCOPED_TRACE(text);
+        restore(processor, block(document("Ferrowick", params(0.5f, 0.5f) + "<ModelId>A</ModelId><ProgramIndex>"
+                                                           + text + "</ProgramIndex>")));
+        EXPECT_EQ(processor.modelSource->ModelId, "A");
+        EXPECT_EQ(processor.modelSource->ProgramIndex, -1);
+    }
 }
 
 TEST_F(HostState, NoModelStateRestoresOnlyTheParameters)

@@ -1,0 +1,72 @@
+#!/usr/bin/env python3
+"""Writes the seed corpora of the fuzz targets (tests/fuzz/corpus/<target>/).
+
+    python3 tools/make_fuzz_seeds.py [CORPUS_DIR]
+
+Seeds come from the test catalogue of make_catalogue.py: its model files (model_file), the
+"metadata.txt" and "settings.txt" of each folder joined by a zero byte (catalogue), settings
+files in the plug-in's format (settings) and host state blocks naming its models and
+snapshots (host_state).
+CORPUS_DIR defaults to tests/fuzz/corpus. Standard library only.
+"""
+import os
+import struct
+import sys
+import tempfile
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import make_catalogue  # noqa: E402
+
+
+def write(path, data):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def settings_json(scaling, first_use, model_id, index):
+    lines = ['{', '  "UiScaling": %s,' % scaling, '  "FirstUseDate": "%s",' % first_use,
+             '  "LastSelectedModelId": "%s",' % model_id, '  "LastSelectedModelIdx": %s' % index, '}']
+    return "\r\n".join(lines).encode()
+
+
+def state_block(model_id, index, gain_in="0.6667", gain_out="0.6667"):
+    xml = ('<?xml version="1.0" encoding="UTF-8"?> <Ferrowick><PARAM id="GainIn" value="%s"/>'
+           '<PARAM id="GainOut" value="%s"/><ModelId>%s</ModelId><ProgramIndex>%s</ProgramIndex></Ferrowick>'
+           % (gain_in, gain_out, model_id, index)).encode()
+    return b"VC2!" + struct.pack("<I", len(xml) + 1) + xml + b"\0"
+
+
+def main():
+    root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+    corpus = sys.argv[1] if len(sys.argv) > 1 else os.path.join(root, "tests", "fuzz", "corpus")
+    with tempfile.TemporaryDirectory() as tmp:
+        models = os.path.join(tmp, "Models")
+        for name in make_catalogue.FOLDERS:
+            make_catalogue.FOLDERS[name](models)
+        for name in sorted(make_catalogue.FOLDERS):
+            base = os.path.join(models, name)
+            with open(os.path.join(base, "metadata.txt"), "rb") as f:
+                metadata = f.read()
+            with open(os.path.join(base, "settings.txt"), "rb") as f:
+                table = f.read()
+            write(os.path.join(corpus, "catalogue", name), metadata + b"\0" + table)
+            model_dir = os.path.join(base, "models")
+            for kep in sorted(os.listdir(model_dir)):
+                with open(os.path.join(model_dir, kep), "rb") as f:
+                    write(os.path.join(corpus, "model_file", name + "-" + kep), f.read())
+
+    write(os.path.join(corpus, "settings", "defaults"), settings_json(100, "20240131T142305.123+0100", "", 0))
+    write(os.path.join(corpus, "settings", "chosen"), settings_json(150, "20240131T132305.123Z", "WaveHigh", 2))
+    write(os.path.join(corpus, "settings", "converted"),
+          settings_json('"125"', "", "LstmLead", 120.7))
+
+    # The host_state target's catalogue holds the folders LinearClean and WaveHigh only.
+    states = {"linear-1": ("LinearClean", 1), "linear-no-snapshot": ("LinearClean", -1),
+              "wave-0": ("WaveHigh", 0, "1", "0"), "wave-missing-file": ("WaveHigh", 1),
+              "wave-broken-file": ("WaveHigh", 2), "unknown-id": ("LstmLead", "0abc", "0.25", "0.9")}
+    for name, args in states.items():
+        write(os.path.join(corpus, "host_state", name), state_block(*args))
+
+if __name__ == "__main__":
+    main()
