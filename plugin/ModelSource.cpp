@@ -13,10 +13,20 @@ juce::String modelsDir()
     return ModelSource::getPluginResourceDir() + "/" + "Models";
 }
 
-// The lines of a file of a model folder; none when it is missing or not a file.
+// Whether an id names a folder inside "Models" and nothing else. Ids come from host state and from
+// "metadata.txt", which may come from anywhere: "..", "." or a path must not reach outside.
+bool isFolderName(const juce::String& id)
+{
+    return !id.containsAnyOf("/\\") && id != "." && id != "..";
+}
+
+// The lines of a file of a model folder; none when it is missing or not a file, or when the id
+// does not name a folder of the catalogue.
 juce::StringArray readLines(const juce::String& id, const juce::String& fileName)
 {
     juce::StringArray lines;
+    if (!isFolderName(id))
+        return lines;
     const juce::File file(modelsDir() + "/" + id + "/" + fileName);
     if (file.exists())
         lines.addLines(file.loadFileAsString());
@@ -96,13 +106,14 @@ juce::StringArray ModelSource::getModelIds()
 ModelSource ModelSource::loadModel(juce::String id)
 {
     const auto metadataLines = readLines(id, "metadata.txt");
-    if (metadataLines.isEmpty())
-    {
+    auto noModel = [] {
         ModelSource none;
         none.DeviceName = "No Model";
         none.DeviceUrl = MakerWebAddress;
         return none;
-    }
+    };
+    if (metadataLines.isEmpty())
+        return noModel();
 
     std::map<juce::String, juce::String> values;
     for (const auto& line : metadataLines)
@@ -112,6 +123,11 @@ ModelSource ModelSource::loadModel(juce::String id)
             continue;
         values[line.substring(0, equals)] = line.substring(equals + 1);
     }
+
+    // The snapshots' files are found through "ModelId": one that names no folder of the catalogue
+    // makes the folder as unusable as one without metadata.
+    if (!isFolderName(valueOf(values, "ModelId")))
+        return noModel();
 
     ModelSource entry;
     entry.ModelId = valueOf(values, "ModelId");

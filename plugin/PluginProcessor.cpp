@@ -266,7 +266,10 @@ const juce::String CorvaneAudioProcessor::getName() const
 
 void CorvaneAudioProcessor::prepareToPlay(double rate, int /*maximumExpectedSamplesPerBlock*/)
 {
-    sampleRate.store(static_cast<int32_t>(rate));
+    // The host's rate cut to whole Hz; one that is not a number or does not fit counts as 0, an
+    // unsupported rate.
+    const bool fits = rate > -2147483649.0 && rate < 2147483648.0; // false for NaN
+    sampleRate.store(fits ? static_cast<int32_t>(rate) : 0);
     notifyEditor(&EditorNotifier::sampleRateMessage);
     const auto layout = getBusesLayout();
     stereoOut.store(!layout.outputBuses.isEmpty() && layout.getMainOutputChannelSet().size() >= 2);

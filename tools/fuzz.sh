@@ -29,7 +29,7 @@ export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 run_target() {
   local target="$1" corpus="build-fuzz/fuzz-corpus/$1" findings="build-fuzz/fuzz-findings/$1"
   mkdir -p "$corpus" "$findings"
-  "build-fuzz/tests/fuzz/${target}_fuzz" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=25 \
+  "build-fuzz/tests/fuzz/${target}_fuzz" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=120 \
     -print_final_stats=1 -artifact_prefix="$findings/" -dict="tests/fuzz/$target.dict" \
     "$corpus" "tests/fuzz/corpus/$target" "tests/fuzz/regressions/$target" >"build-fuzz/fuzz-$target.log" 2>&1
 }

@@ -5,6 +5,8 @@
 #include <memory>
 #include <numeric>
 
+#include <limits>
+
 #include "audio_reference.h"
 
 namespace
@@ -281,7 +283,9 @@ TEST_F(AudioPath, UnsupportedRatesAreSilentAndLeaveTheModelPending)
     auto* pending = processor.modelSource->PendingModel.load();
     ASSERT_NE(pending, nullptr);
 
-    for (const double rate : { 44100.0, 47999.9, 96001.0, 192000.0 })
+    // Rates that do not fit a whole number of Hz (or are not numbers) count as unsupported too.
+    for (const double rate : { 44100.0, 47999.9, 96001.0, 1e12, std::numeric_limits<double>::quiet_NaN(),
+                               -std::numeric_limits<double>::infinity(), 192000.0 })
     {
         processor.prepareToPlay(rate, 512);
         const auto x = signal(400);

@@ -54,6 +54,14 @@ TEST_F(Catalogue, MissingOrEmptyMetadataGivesTheNoModelEntry)
     EXPECT_EQ(ModelSource::loadModel({}).DeviceName, "No Model");
     modelsDir().getChildFile("Folder/metadata.txt").createDirectory(); // a folder, not a file
     EXPECT_EQ(ModelSource::loadModel("Folder").DeviceName, "No Model");
+
+    // Ids from a project or a metadata file never reach outside the catalogue's folders.
+    writeResource("metadata.txt", "ModelId=Outside\nDeviceName=Outside\n");
+    writeResource("Models/Sub/Deeper/metadata.txt", "ModelId=Deeper\nDeviceName=Deeper\n");
+    for (const char* id : { "..", ".", "../..", "Sub/Deeper", "Sub\\Deeper", "../Models/Sub/Deeper" })
+        EXPECT_EQ(ModelSource::loadModel(id).DeviceName, "No Model") << id;
+    writeResource("Models/Escape/metadata.txt", "ModelId=../Escape\nDeviceName=Escape\n");
+    EXPECT_EQ(ModelSource::loadModel("Escape").DeviceName, "No Model");
 }
 
 TEST_F(Catalogue, MetadataOfOnlyALineEndIsARealEntry)
