@@ -14,19 +14,10 @@ namespace wavenet
 namespace
 {
 
-// Weight and receptive-field arithmetic on untrusted sizes: saturates instead of wrapping, so an
+// Weight and receptive-field arithmetic on untrusted sizes saturates instead of wrapping, so an
 // absurd config shows up as "too large" rather than as a small number.
-uint64_t saturating_add(uint64_t a, uint64_t b)
-{
-    uint64_t sum;
-    return __builtin_add_overflow(a, b, &sum) ? std::numeric_limits<uint64_t>::max() : sum;
-}
-
-uint64_t saturating_mul(uint64_t a, uint64_t b)
-{
-    uint64_t product;
-    return __builtin_mul_overflow(a, b, &product) ? std::numeric_limits<uint64_t>::max() : product;
-}
+using load_limits::add;
+using load_limits::mul;
 
 int64_t to_int64(uint64_t value)
 {
@@ -41,7 +32,7 @@ uint64_t receptive_field_of(const LayerArrayParams& p)
 {
     uint64_t field = 1;
     for (int d : p.dilations)
-        field = saturating_add(field, saturating_mul(static_cast<uint64_t>(d), static_cast<uint64_t>(p.kernel_size - 1)));
+        field = add(field, mul(static_cast<uint64_t>(d), static_cast<uint64_t>(p.kernel_size - 1)));
     return field;
 }
 
@@ -51,15 +42,15 @@ uint64_t weight_count_of(const LayerArrayParams& p)
     const uint64_t C = static_cast<uint64_t>(p.channels), G = static_cast<uint64_t>(gate_rows(p));
     const uint64_t I = static_cast<uint64_t>(p.input_size), S = static_cast<uint64_t>(p.condition_size);
     const uint64_t H = static_cast<uint64_t>(p.head_size), K = static_cast<uint64_t>(p.kernel_size);
-    uint64_t per_layer = saturating_mul(saturating_mul(G, C), K); // conv taps
-    per_layer = saturating_add(per_layer, G);                      // conv bias
-    per_layer = saturating_add(per_layer, saturating_mul(G, S));   // condition mixer
-    per_layer = saturating_add(per_layer, saturating_add(saturating_mul(C, C), C)); // output mixer
-    uint64_t count = saturating_mul(C, I); // input projection
-    count = saturating_add(count, saturating_mul(per_layer, p.dilations.size()));
-    count = saturating_add(count, saturating_mul(H, C));
+    uint64_t per_layer = mul(mul(G, C), K); // conv taps
+    per_layer = add(per_layer, G);                      // conv bias
+    per_layer = add(per_layer, mul(G, S));   // condition mixer
+    per_layer = add(per_layer, add(mul(C, C), C)); // output mixer
+    uint64_t count = mul(C, I); // input projection
+    count = add(count, mul(per_layer, p.dilations.size()));
+    count = add(count, mul(H, C));
     if (p.head_bias)
-        count = saturating_add(count, H);
+        count = add(count, H);
     return count;
 }
 
@@ -277,7 +268,7 @@ WaveNet::WaveNet(const std::vector<LayerArrayParams>& params, float head_scale_,
                                      + ") doesn't match head_size of preceding layer ("
                                      + std::to_string(params[a - 1].head_size) + "!\n");
         check_array(params, a);
-        needed = saturating_add(needed, weight_count_of(params[a]));
+        needed = add(needed, weight_count_of(params[a]));
     }
     const uint64_t provided = weights.size();
     if (needed > provided)

@@ -1,5 +1,6 @@
 #include "editor/ModelSelectionDialog.h"
 
+#include "editor/DialogPanel.h"
 #include "plugin/ModelSource.h"
 
 ModelSelectionDialog::ModelSelectionDialog()
@@ -38,13 +39,7 @@ ModelSelectionDialog::~ModelSelectionDialog()
 
 void ModelSelectionDialog::paint(juce::Graphics& g)
 {
-    const int w = getWidth();
-    const int h = getHeight();
-    g.setColour(juce::Colour(0xFF1A1A1A));
-    g.fillRoundedRectangle(0.0f, 0.0f, static_cast<float>(w), static_cast<float>(h), 5.0f);
-    g.setColour(juce::Colour(0x80FFFFFF));
-    const auto middle = static_cast<float>(w / 2);
-    g.drawLine(middle, 10.0f, middle, static_cast<float>(h - 10), 2.0f);
+    paintDialogPanel(g, getWidth(), getHeight());
 }
 
 void ModelSelectionDialog::resized()
