@@ -6,7 +6,7 @@
 # committed seeds (tests/fuzz/corpus/<target>) and regression files (tests/fuzz/regressions/
 # <target>), uses the dictionary tests/fuzz/<target>.dict, and keeps what it finds new in
 # build-fuzz/fuzz-corpus/<target>, so that longer or repeated runs go on from there. An input
-# that crashes, leaks, runs out of memory (-rss_limit_mb=2048) or takes over 25 s is written to
+# that crashes, leaks, runs out of memory (-rss_limit_mb=2048) or takes over 120 s is written to
 # build-fuzz/fuzz-findings/<target>/ and fails the run. Runs as many targets at once as
 # FERROWICK_JOBS (default: the number of cores) allows.
 set -euo pipefail
