@@ -1,5 +1,7 @@
 #include "core/conv1d.h"
 
+#include "core/ordered_products.h"
+
 namespace kep
 {
 
@@ -26,6 +28,10 @@ void Conv1D::process_(const Eigen::MatrixXf& input, Eigen::MatrixXf& output, lon
     {
         const long offset = static_cast<long>(dilation) * (k + 1 - kernel_size);
         const auto in = input.middleCols(input_start + offset, count);
+        const Eigen::MatrixXf& tap = taps[static_cast<size_t>(k)];
+        if (ordered_products::columns(tap.rows(), tap.cols(), count, tap.data(), in.data(), input.rows(), out.data(),
+                                      output.rows(), k > 0))
+            continue;
         if (k == 0)
             out.noalias() = taps[static_cast<size_t>(k)] * in;
         else

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/load_limits.h"
+#include "core/ordered_products.h"
 #include "core/vector_math.h"
 
 namespace kep
@@ -87,7 +88,9 @@ void LSTMCell::process_(const Eigen::VectorXf& x)
     const Eigen::Index in = input_size();
     input_and_hidden.head(in) = x.head(in);
     gate_values = gate_biases;
-    gate_values.noalias() += gate_weights * input_and_hidden;
+    if (!ordered_products::vector_add(gate_weights.rows(), gate_weights.cols(), gate_weights.data(),
+                                      input_and_hidden.data(), gate_values.data()))
+        gate_values.noalias() += gate_weights * input_and_hidden;
 
     // The gates' nonlinearities, each over a whole run of gates: sigmoid for the input and forget
     // gates, tanh for the cell candidate, sigmoid for the output gate.
