@@ -7,7 +7,9 @@
 // build and warm-up), and the model's time against its floors: the time of the model's own
 // tanh and sigmoid calls per sample run on their own, on the values they see in the model and in
 // the runs the model passes, measured in the same run, once with the C library's scalar tanhf and
-// expf and once with the vectorised versions the model uses.
+// expf and once with the vectorised versions the model uses. It also measures the core's peak rate
+// of fused multiply-adds, and so the least time the model's arithmetic could take beside its
+// activations: the lowest ratio to the vector floor that any implementation could reach here.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -21,6 +23,13 @@
 #include <vector>
 
 #include <nlohmann/json.hpp>
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#define KEP_BENCH_PEAK 1
+#else
+#define KEP_BENCH_PEAK 0
+#endif
 
 #include "core/convnet.h"
 #include "core/get_dsp.h"
@@ -303,6 +312,44 @@ ActivationWork synthetic_work(const ModelCase& m, int block)
     return work;
 }
 
+#if KEP_BENCH_PEAK
+// Twelve independent chains of 8-lane fused multiply-adds: more than the adders' latency needs.
+__attribute__((target("avx2,fma"))) float fused_multiply_adds(long iterations)
+{
+    constexpr int chains = 12;
+    __m256 acc[chains];
+#pragma GCC unroll 12
+    for (int i = 0; i < chains; i++)
+        acc[i] = _mm256_set1_ps(0.001f * static_cast<float>(i));
+    const __m256 a = _mm256_set1_ps(0.999f), b = _mm256_set1_ps(0.0001f);
+    for (long n = 0; n < iterations; n++)
+#pragma GCC unroll 12
+        for (int i = 0; i < chains; i++)
+            acc[i] = _mm256_fmadd_ps(acc[i], a, b);
+    float sum = 0.0f;
+    for (int i = 0; i < chains; i++)
+        sum += _mm256_cvtss_f32(acc[i]);
+    return sum;
+}
+#endif
+
+// This core's peak FLOPs per second in fused multiply-adds (each counting 2), or 0 where it has
+// none.
+double peak_flops_per_second()
+{
+#if KEP_BENCH_PEAK
+    __builtin_cpu_init();
+    if (!__builtin_cpu_supports("avx2") || !__builtin_cpu_supports("fma"))
+        return 0.0;
+    const long iterations = 20'000'000;
+    volatile float sink = 0.0f;
+    const double t = best_seconds(3, [&] { sink = sink + fused_multiply_adds(iterations); });
+    return static_cast<double>(iterations) * 12 * 8 * 2 / t;
+#else
+    return 0.0;
+#endif
+}
+
 // Time of the activation calls alone for `samples` samples, with the given kernels: the captured
 // work repeated as often as needed. Only the calls are timed, not the copies that restore the
 // values between repetitions.
@@ -330,7 +377,7 @@ double floor_seconds(const ActivationWork& work, const kep::vector_math::Kernels
     return best;
 }
 
-void run_case(const ModelCase& m, const std::filesystem::path& folder, double seconds)
+void run_case(const ModelCase& m, const std::filesystem::path& folder, double seconds, double peak)
 {
     const std::filesystem::path file = folder / (m.architecture + ".kep");
     {
@@ -390,6 +437,14 @@ void run_case(const ModelCase& m, const std::filesystem::path& folder, double se
                         "model / library floor %.2f, model / vector floor %.2f",
                         own ? "the model's" : "synthetic", library_floor / n * 1e9, vector_floor / n * 1e9,
                         t / library_floor, t / vector_floor);
+            if (peak > 0.0)
+            {
+                // No implementation can take less than the vector floor plus its FLOPs at the peak rate.
+                const double arithmetic = m.flops_per_sample * n / peak;
+                std::printf(",\n               the model's FLOPs at the core's peak %6.1f ns/sample: model / vector floor "
+                            "can be no lower than %.2f",
+                            arithmetic / n * 1e9, (vector_floor + arithmetic) / vector_floor);
+            }
         }
         std::printf("\n");
     }
@@ -420,8 +475,11 @@ int main(int argc, char** argv)
     std::filesystem::create_directories(folder);
     std::printf("one thread, %.1f s of 48 kHz audio per run, best of 3; tanh %s, exp and sigmoid %s\n", seconds,
                 kep::vector_math::active().tanh_name, kep::vector_math::active().exp_name);
+    const double peak = peak_flops_per_second();
+    if (peak > 0.0)
+        std::printf("this core's peak: %.1f GFLOP/s in 8-lane fused multiply-adds\n", peak / 1e9);
     for (const ModelCase& m : {realistic_wavenet(), lstm(), convnet(), linear()})
-        run_case(m, folder, seconds);
+        run_case(m, folder, seconds, peak);
     std::error_code ignored;
     std::filesystem::remove_all(folder, ignored);
     return 0;

@@ -121,7 +121,7 @@ __attribute__((target("avx2,fma"))) void mix_avx2(long count, const ColumnSource
                                                   long out_stride)
 {
     constexpr int Q = Rows / 8;
-    constexpr int Columns = Q <= 2 ? 4 : 2;
+    constexpr int Columns = Q == 1 ? 8 : Q == 2 ? 4 : 2;
     __m256 bias_v[Q];
     for (int q = 0; q < Q; q++)
         bias_v[q] = bias != nullptr ? _mm256_loadu_ps(bias + 8 * q) : _mm256_setzero_ps();

@@ -52,6 +52,15 @@ bool cpu_has(bool avx2_only)
     return __builtin_cpu_supports("avx2") && (avx2_only || __builtin_cpu_supports("fma"));
 }
 
+// What the AVX-512 kernels are built for (the check includes the system's support for the
+// registers). Every such CPU has AVX2 and FMA too.
+bool cpu_has_avx512()
+{
+    __builtin_cpu_init();
+    return cpu_has(false) && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq")
+           && __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl");
+}
+
 // Arguments at which the two expf variants differ in the last bit, to tell which one runs.
 constexpr uint32_t variant_probes[] = {0x4202422fu, 0xc27c65d9u};
 
@@ -117,22 +126,25 @@ Kernels choose()
         return library_kernels;
     const Spread spread;
     Kernels chosen = library_kernels;
+    const bool avx512 = cpu_has_avx512();
     const bool avx2 = cpu_has(true);
-    const Kernel tanh_port = avx2 ? kernels::tanh_avx2 : kernels::tanh_sse2;
+    const Kernel tanh_port = avx512 ? kernels::tanh_avx512 : avx2 ? kernels::tanh_avx2 : kernels::tanh_sse2;
     if (agrees(tanh_port, library_tanh, spread.values, 64))
     {
         chosen.tanh = tanh_port;
-        chosen.tanh_name = avx2 ? "avx2" : "sse2";
+        chosen.tanh_name = avx512 ? "avx512" : avx2 ? "avx2" : "sse2";
     }
     Kernels exp_port = library_kernels;
     switch (detect_exp_variant())
     {
     case ExpVariant::plain:
-        exp_port = avx2 ? Kernels{nullptr, nullptr, "avx2", kernels::exp_avx2, kernels::sigmoid_avx2}
-                        : Kernels{nullptr, nullptr, "sse2", kernels::exp_sse2, kernels::sigmoid_sse2};
+        exp_port = avx512 ? Kernels{nullptr, nullptr, "avx512", kernels::exp_avx512, kernels::sigmoid_avx512}
+                   : avx2 ? Kernels{nullptr, nullptr, "avx2", kernels::exp_avx2, kernels::sigmoid_avx2}
+                          : Kernels{nullptr, nullptr, "sse2", kernels::exp_sse2, kernels::sigmoid_sse2};
         break;
     case ExpVariant::fused:
-        exp_port = Kernels{nullptr, nullptr, "avx2+fma", kernels::exp_avx2_fma, kernels::sigmoid_avx2_fma};
+        exp_port = avx512 ? Kernels{nullptr, nullptr, "avx512+fma", kernels::exp_avx512_fma, kernels::sigmoid_avx512_fma}
+                          : Kernels{nullptr, nullptr, "avx2+fma", kernels::exp_avx2_fma, kernels::sigmoid_avx2_fma};
         break;
     case ExpVariant::unknown: break;
     }
@@ -185,6 +197,14 @@ std::vector<Port> ports()
     if (cpu_has(false))
         result.push_back({{"avx2", kernels::tanh_avx2, "avx2+fma", kernels::exp_avx2_fma, kernels::sigmoid_avx2_fma},
                           ExpVariant::fused});
+    if (cpu_has_avx512())
+    {
+        result.push_back(
+            {{"avx512", kernels::tanh_avx512, "avx512", kernels::exp_avx512, kernels::sigmoid_avx512}, ExpVariant::plain});
+        result.push_back(
+            {{"avx512", kernels::tanh_avx512, "avx512+fma", kernels::exp_avx512_fma, kernels::sigmoid_avx512_fma},
+             ExpVariant::fused});
+    }
 #endif
     return result;
 }

@@ -9,7 +9,7 @@ namespace vector_math
 
 // In place on data[0, size): the C library's tanhf(x), expf(x) and 1 / (expf(-x) + 1), to the bit.
 // Where a vectorised port of the library's code has been proven identical for every input (the
-// GNU C library of the version checked, on x86-64), it runs 4 or 8 values at a time; elsewhere
+// GNU C library of the version checked, on x86-64), it runs 4, 8 or 16 values at a time; elsewhere
 // the library is called for each value. Allocate nothing, never block.
 void tanh(float* data, long size);
 void exp(float* data, long size);

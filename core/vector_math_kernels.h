@@ -23,6 +23,13 @@ void sigmoid_avx2(float* data, long size);
 void exp_avx2_fma(float* data, long size);
 void sigmoid_avx2_fma(float* data, long size);
 
+// AVX-512 (F, DQ, BW, VL), 16 values at a time; the same two variants of expf.
+void tanh_avx512(float* data, long size);
+void exp_avx512(float* data, long size);
+void sigmoid_avx512(float* data, long size);
+void exp_avx512_fma(float* data, long size);
+void sigmoid_avx512_fma(float* data, long size);
+
 } // namespace kernels
 } // namespace vector_math
 } // namespace kep

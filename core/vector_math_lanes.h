@@ -70,8 +70,12 @@ KEP_LANE_INLINE bool any(M mask)
     else if constexpr (sizeof(M) == 32)
         return _mm256_movemask_ps(bits<__m256>(mask)) != 0;
 #endif
+#if defined(__AVX512F__)
+    else if constexpr (sizeof(M) == 64)
+        return _mm512_test_epi32_mask(bits<__m512i>(mask), bits<__m512i>(mask)) != 0;
+#endif
     else
-        static_assert(sizeof(M) == 16, "a mask of one SSE or AVX register");
+        static_assert(sizeof(M) == 16, "a mask of one SSE, AVX or AVX-512 register");
 }
 
 // A value the compiler cannot fold, so that products the library computes at run time (to raise
@@ -91,6 +95,10 @@ KEP_LANE_INLINE D fused(D a, D b, D c)
 {
     if constexpr (sizeof(D) == 32)
         return _mm256_fmadd_pd(a, b, c);
+#if defined(__AVX512F__)
+    else if constexpr (sizeof(D) == 64)
+        return _mm512_fmadd_pd(a, b, c);
+#endif
     else
         return _mm_fmadd_pd(a, b, c);
 }
@@ -222,6 +230,11 @@ template <int W>
 KEP_LANE_INLINE typename Lanes<W>::D exp2_table_lookup(typename Lanes<W>::U index)
 {
     using D = typename Lanes<W>::D;
+#if defined(__AVX512F__)
+    if constexpr (sizeof(D) == 64)
+        return _mm512_castsi512_pd(_mm512_mask_i64gather_epi64(_mm512_setzero_si512(), 0xff,
+                                                               reinterpret_cast<__m512i>(index), exp2_table, 8));
+#endif
 #if defined(__AVX2__)
     if constexpr (sizeof(D) == 32)
         return _mm256_castsi256_pd(_mm256_i64gather_epi64(reinterpret_cast<const long long*>(exp2_table),
@@ -294,7 +307,13 @@ KEP_LANE_INLINE typename Lanes<W>::F expf_lanes(typename Lanes<W>::F x)
     using I = typename Lanes<W>::I;
     using H = typename Lanes<W>::H;
     F result;
-    if constexpr (W == 8)
+    if constexpr (W == 16)
+    {
+        const H low = expf_half<W, Fused>(__builtin_shufflevector(x, x, 0, 1, 2, 3, 4, 5, 6, 7));
+        const H high = expf_half<W, Fused>(__builtin_shufflevector(x, x, 8, 9, 10, 11, 12, 13, 14, 15));
+        result = __builtin_shufflevector(low, high, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    }
+    else if constexpr (W == 8)
     {
         const H low = expf_half<W, Fused>(__builtin_shufflevector(x, x, 0, 1, 2, 3));
         const H high = expf_half<W, Fused>(__builtin_shufflevector(x, x, 4, 5, 6, 7));
