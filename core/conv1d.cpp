@@ -33,9 +33,9 @@ void Conv1D::process_(const Eigen::MatrixXf& input, Eigen::MatrixXf& output, lon
                                       output.rows(), k > 0))
             continue;
         if (k == 0)
-            out.noalias() = taps[static_cast<size_t>(k)] * in;
+            out.noalias() = tap * in;
         else
-            out.noalias() += taps[static_cast<size_t>(k)] * in;
+            out.noalias() += tap * in;
     }
     if (bias.size() > 0)
         out.colwise() += bias;

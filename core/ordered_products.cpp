@@ -92,7 +92,7 @@ void row_panel(long rows, long inner, long count, const float* weight, const flo
         block<R, 1>(rows, inner, weight, input + j * input_stride, input_stride, out + j * out_stride, out_stride, add);
 }
 
-// All rows (a multiple of 8), in panels of up to max_panel registers.
+// All rows (a multiple of 8), in panels of up to MaxPanel registers.
 template <int MaxPanel, bool OneColumn>
 void run(long rows, long inner, long count, const float* weight, const float* input, long input_stride, float* out,
          long out_stride, bool add)
