@@ -126,28 +126,19 @@ Kernels choose()
         return library_kernels;
     const Spread spread;
     Kernels chosen = library_kernels;
-    const bool avx512 = cpu_has_avx512();
-    const bool avx2 = cpu_has(true);
-    const Kernel tanh_port = avx512 ? kernels::tanh_avx512 : avx2 ? kernels::tanh_avx2 : kernels::tanh_sse2;
-    if (agrees(tanh_port, library_tanh, spread.values, 64))
+    // The ports come from the narrowest to the widest: take the widest, and for exp and sigmoid
+    // the widest that reproduces the library's variant.
+    const std::vector<Port> all = ports();
+    if (!all.empty() && agrees(all.back().kernels.tanh, library_tanh, spread.values, 64))
     {
-        chosen.tanh = tanh_port;
-        chosen.tanh_name = avx512 ? "avx512" : avx2 ? "avx2" : "sse2";
+        chosen.tanh = all.back().kernels.tanh;
+        chosen.tanh_name = all.back().kernels.tanh_name;
     }
+    const ExpVariant variant = detect_exp_variant();
     Kernels exp_port = library_kernels;
-    switch (detect_exp_variant())
-    {
-    case ExpVariant::plain:
-        exp_port = avx512 ? Kernels{nullptr, nullptr, "avx512", kernels::exp_avx512, kernels::sigmoid_avx512}
-                   : avx2 ? Kernels{nullptr, nullptr, "avx2", kernels::exp_avx2, kernels::sigmoid_avx2}
-                          : Kernels{nullptr, nullptr, "sse2", kernels::exp_sse2, kernels::sigmoid_sse2};
-        break;
-    case ExpVariant::fused:
-        exp_port = avx512 ? Kernels{nullptr, nullptr, "avx512+fma", kernels::exp_avx512_fma, kernels::sigmoid_avx512_fma}
-                          : Kernels{nullptr, nullptr, "avx2+fma", kernels::exp_avx2_fma, kernels::sigmoid_avx2_fma};
-        break;
-    case ExpVariant::unknown: break;
-    }
+    for (const Port& port : all)
+        if (port.exp_variant == variant)
+            exp_port = port.kernels;
     if (exp_port.exp != library_exp && agrees(exp_port.exp, library_exp, spread.values, 64)
         && agrees(exp_port.sigmoid, library_sigmoid, spread.values, 64))
     {
@@ -188,6 +179,7 @@ ExpVariant library_exp_variant()
 
 std::vector<Port> ports()
 {
+    // From the narrowest to the widest.
     std::vector<Port> result;
 #if KEP_VECTOR_MATH_PORTS
     result.push_back({{"sse2", kernels::tanh_sse2, "sse2", kernels::exp_sse2, kernels::sigmoid_sse2}, ExpVariant::plain});
