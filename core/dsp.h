@@ -22,6 +22,15 @@ public:
     virtual void Reset(double sample_rate, int max_buffer_size);
     virtual int PrewarmSamples() { return 0; }
 
+    // Keeps a copy of the state that the next block reads (input history, recurrent state and
+    // the positions in the histories), so that restore_state() can bring the model back to this
+    // moment. get_dsp calls it once the model is warmed up. Loading thread; may allocate.
+    virtual void remember_state() {}
+    // Brings the model back to the state that remember_state() kept: the same input then gives
+    // bit-identical output to what it gave at that moment. Allocates nothing and takes no lock
+    // (the audio thread calls it). Without a remembered state it changes nothing.
+    virtual void restore_state() {}
+
     bool has_loudness = false;
     double loudness = 0.0;
     double expected_sample_rate;

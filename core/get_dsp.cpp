@@ -126,6 +126,7 @@ std::unique_ptr<DSP> get_dsp(dspData& data)
     }
 
     model->prewarm();
+    model->remember_state();
     return model;
 }
 
