@@ -1,6 +1,8 @@
 #include "audio/Gain.h"
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 
 namespace ferrowick
 {
@@ -24,6 +26,17 @@ void applyGain(float* samples, int n, float g)
 {
     for (int i = 0; i < n; ++i)
         samples[i] *= g;
+}
+
+bool allFinite(const float* samples, int n)
+{
+    // A float is a NaN or an infinity exactly when its exponent bits are all set. Integer
+    // operations without an early exit, so that the loop is vectorised.
+    constexpr uint32_t exponent = 0x7f800000u;
+    uint32_t nonFinite = 0;
+    for (int i = 0; i < n; ++i)
+        nonFinite |= static_cast<uint32_t>((std::bit_cast<uint32_t>(samples[i]) & exponent) == exponent);
+    return nonFinite == 0;
 }
 
 float rmsLevel(const float* samples, int n)

@@ -17,6 +17,9 @@ float parameterToGain(float v);
 // Multiplies n samples by g in place.
 void applyGain(float* samples, int n, float g);
 
+// True when none of the n samples is a NaN or an infinity.
+bool allFinite(const float* samples, int n);
+
 // sqrt(sum of squares in index order / n); 0 for n <= 0, so the meter always gets a finite,
 // non-negative level for an empty block.
 float rmsLevel(const float* samples, int n);

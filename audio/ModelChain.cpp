@@ -9,15 +9,28 @@ namespace ferrowick
 {
 
 bool ModelChain::processChunk(float* chunk, int c, int sampleRate, kep::DSP& model,
-                              float loudnessGain, ToneSwitches tone, ChainState& state)
+                              float loudnessGain, ToneSwitches tone, ChainState& state, float outputGain)
 {
     if (c > maxChunk)
-        return processBlock(chunk, c, sampleRate, model, loudnessGain, tone, state);
-    return runChunk(chunk, c, sampleRate, &model, loudnessGain, tone, state);
+        return processBlock(chunk, c, sampleRate, model, loudnessGain, tone, state, outputGain);
+    return runChunk(chunk, c, sampleRate, &model, loudnessGain, tone, state, outputGain);
+}
+
+void ModelChain::reset(ChainState& state, kep::DSP* model)
+{
+    state.lowpassFilter.lastOutput = 0.0f;
+    for (Biquad* filter : { &state.bassBoostFilter, &state.bassCutFilter })
+        filter->x1 = filter->x2 = filter->y1 = filter->y2 = 0.0f;
+    state.dcBlocker.mean = 0.0f;
+    std::fill(state.decimatorHistory.begin(), state.decimatorHistory.end(), 0.0f);
+    std::fill(state.interpolatorHistory.begin(), state.interpolatorHistory.end(), 0.0f);
+    phase_ = 0;
+    if (model != nullptr)
+        model->restore_state();
 }
 
 bool ModelChain::runChunk(float* chunk, int c, int sampleRate, kep::DSP* model, float loudnessGain,
-                          ToneSwitches tone, ChainState& state)
+                          ToneSwitches tone, ChainState& state, float outputGain)
 {
     if (c <= 0)
         return true;
@@ -28,6 +41,16 @@ bool ModelChain::runChunk(float* chunk, int c, int sampleRate, kep::DSP* model, 
         std::fill(chunk, chunk + c, 0.0f);
         return false;
     }
+
+    // A NaN or an infinity would stay in the histories and filters for good: the chunk that
+    // carries one in, or brings one out, is silent and leaves nothing of it behind.
+    auto contain = [&] {
+        reset(state, model);
+        std::fill(chunk, chunk + c, 0.0f);
+        return true;
+    };
+    if (!allFinite(chunk, c))
+        return contain();
 
     float* in = modelInput_.data();
     float* out = modelOutput_.data();
@@ -78,12 +101,18 @@ bool ModelChain::runChunk(float* chunk, int c, int sampleRate, kep::DSP* model, 
         std::copy(out, out + c, chunk);
 
     if (!ok)
+    {
         std::fill(chunk, chunk + c, 0.0f);
-    return ok;
+        return false;
+    }
+    applyGain(chunk, c, outputGain);
+    if (!allFinite(chunk, c))
+        return contain();
+    return true;
 }
 
 bool ModelChain::processBlock(float* samples, int n, int sampleRate, kep::DSP& model,
-                              float loudnessGain, ToneSwitches tone, ChainState& state)
+                              float loudnessGain, ToneSwitches tone, ChainState& state, float outputGain)
 {
     bool ok = true;
     for (int pos = 0; pos < n; pos += maxChunk)
@@ -91,7 +120,7 @@ bool ModelChain::processBlock(float* samples, int n, int sampleRate, kep::DSP& m
         const int c = std::min(n - pos, maxChunk);
         // After a failure the model is not called again; the rest of the block only moves the
         // resampler on.
-        ok = runChunk(samples + pos, c, sampleRate, ok ? &model : nullptr, loudnessGain, tone, state) && ok;
+        ok = runChunk(samples + pos, c, sampleRate, ok ? &model : nullptr, loudnessGain, tone, state, outputGain) && ok;
     }
     if (!ok)
         std::fill(samples, samples + std::max(n, 0), 0.0f);

@@ -26,6 +26,10 @@ inline constexpr int maxResamplerChunk = 256;
 
 extern const float filter_taps[filterTapCount];
 
+// The delay, in host-rate samples, that decimation and interpolation add together: the filter is
+// symmetric, so each pass delays by half its length.
+inline constexpr int resamplingDelay = filterTapCount - 1;
+
 using ResamplerHistory = std::span<float, resamplerHistorySize>;
 
 // Number of samples that a chunk of c host-rate samples starting on `phase` gives the model.

@@ -28,7 +28,16 @@ bool inVeilArea(juce::Point<int> p, int width)
 
 juce::String uiScalingText()
 {
-    return "UI: " + juce::String(PluginSettings::settings.UiScaling) + "%";
+    return "UI: " + juce::String(PluginSettings::Get().UiScaling) + "%";
+}
+
+// A selection of one row; none for -1.
+juce::SparseSet<int> rowsOf(int row)
+{
+    juce::SparseSet<int> rows;
+    if (row >= 0)
+        rows.addRange({ row, row + 1 });
+    return rows;
 }
 } // namespace
 
@@ -238,10 +247,7 @@ void CorvaneAudioProcessorEditor::applyTableModel()
 
     // The entry's current row becomes the whole selection and is reported to the row callback;
     // while the entry has none (-1) the selection is empty and the table reports -1.
-    juce::SparseSet<int> rows;
-    if (current.programIndex >= 0)
-        rows.addRange({ current.programIndex, current.programIndex + 1 });
-    snapshotTable.setSelectedRows(rows);
+    snapshotTable.setSelectedRows(rowsOf(current.programIndex));
 }
 
 void CorvaneAudioProcessorEditor::updateSampleRateMessage()
@@ -254,23 +260,38 @@ void CorvaneAudioProcessorEditor::rowChosen(int row)
 {
     if (row < 0)
         return;
+    // A click on a table whose entry a host restore has just replaced: the table is about to
+    // show the new entry.
+    if (processorRef.currentEntry().entry != tableEntry)
+        return;
     processorRef.setProgram(row);
-    PluginSettings::settings.LastSelectedModelIdx = row;
-    PluginSettings::Save();
+    const auto playing = processorRef.currentEntry();
+    // A snapshot that cannot play leaves the previous one playing: the table goes back to it.
+    if (playing.programIndex != row)
+        snapshotTable.setSelectedRows(rowsOf(playing.programIndex), juce::dontSendNotification);
+    recordPlaying();
 }
 
 void CorvaneAudioProcessorEditor::modelChosen(juce::String id)
 {
     processorRef.setModel(id, 0);
-    PluginSettings::settings.LastSelectedModelId = id;
-    PluginSettings::Save();
+    recordPlaying();
+}
+
+void CorvaneAudioProcessorEditor::recordPlaying()
+{
+    // The model and snapshot that play, as a pair, so that a new instance starts with them.
+    const auto [id, index] = processorRef.currentChoice();
+    PluginSettings::Update([&id = id, index = index](PluginSettings& record) {
+        record.LastSelectedModelId = id;
+        record.LastSelectedModelIdx = index;
+    });
 }
 
 void CorvaneAudioProcessorEditor::uiScalingChosen(int percentage)
 {
-    PluginSettings::settings.UiScaling = percentage;
+    PluginSettings::Update([percentage](PluginSettings& record) { record.UiScaling = percentage; });
     setScaleFactor(1.0f);
-    PluginSettings::Save();
     uiScalingLabel.setText(uiScalingText(), juce::dontSendNotification);
 }
 
@@ -355,7 +376,7 @@ void CorvaneAudioProcessorEditor::setScaleFactor(float /*newScale*/)
     const auto fit = primaryDisplayFit();
     if (!fit.has_value())
         return;
-    AudioProcessorEditor::setScaleFactor(static_cast<float>(uiScale(*fit, PluginSettings::settings.UiScaling)));
+    AudioProcessorEditor::setScaleFactor(static_cast<float>(uiScale(*fit, PluginSettings::Get().UiScaling)));
     repaint();
 }
 
@@ -416,4 +437,9 @@ void CorvaneAudioProcessorEditor::timerCallback()
         inputMeter.colour = juce::Colour(0xCCFF0000);
     }
     inputMeter.repaint();
+}
+
+juce::AudioProcessorEditor* createPluginWindow(CorvaneAudioProcessor& processor)
+{
+    return new CorvaneAudioProcessorEditor(processor);
 }

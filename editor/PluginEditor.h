@@ -14,6 +14,7 @@
 #include "editor/RectangleComponent.h"
 #include "editor/SliderGn.h"
 #include "plugin/PluginProcessor.h"
+#include "plugin/PluginWindow.h"
 
 // The plug-in window, 1545 x 1118 pixels: background and model picture, the two gain faders with
 // their value labels, the input meter, the snapshot table, the model and about dialogs in a modal
@@ -23,7 +24,7 @@
 // (applyTableModel, updateSampleRateMessage, repaint); changes made on other threads are carried
 // over by the processor. The table never points at an entry that nobody owns: the window keeps
 // its own reference to the entry it shows.
-class CorvaneAudioProcessorEditor : public juce::AudioProcessorEditor, public juce::Timer
+class CorvaneAudioProcessorEditor : public juce::AudioProcessorEditor, public juce::Timer, public PluginWindow
 {
 public:
     explicit CorvaneAudioProcessorEditor(CorvaneAudioProcessor& p);
@@ -46,14 +47,16 @@ public:
     void attachParam(juce::Slider* slider, int index);
     void addKnobLabels();
     // Binds the snapshot table to the processor's current catalogue entry and selects its row.
-    void applyTableModel();
+    void applyTableModel() override;
     // Shows the sample-rate message exactly when the processor's rate is neither 48 nor 96 kHz.
-    void updateSampleRateMessage();
+    void updateSampleRateMessage() override;
 
     // The actions behind the table's rows, the model dialog and the scaling menu.
     void rowChosen(int row);
     void modelChosen(juce::String id);
     void uiScalingChosen(int percentage);
+    // Records the model and snapshot that play as the last choice in the settings.
+    void recordPlaying();
 
     juce::CriticalSection editorLock;
     CustomLookAndFeel lookAndFeel;

@@ -31,7 +31,7 @@ juce::PopupMenu uiScalingMenu(float fit, int uiScaling)
 
 void ShowUiScalingMenu(juce::LookAndFeel* lookAndFeel, float fit, std::function<void(int)> choice)
 {
-    auto menu = uiScalingMenu(fit, PluginSettings::settings.UiScaling);
+    auto menu = uiScalingMenu(fit, PluginSettings::Get().UiScaling);
     menu.setLookAndFeel(lookAndFeel);
     menu.showMenuAsync(juce::PopupMenu::Options(), [choice = std::move(choice)](int result) {
         if (result >= 1 && result <= 9 && choice)

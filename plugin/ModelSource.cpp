@@ -1,8 +1,10 @@
 #include "plugin/ModelSource.h"
 
+#include <cmath>
 #include <map>
 
 #include "BinaryData.h"
+#include "audio/Gain.h"
 #include "plugin/NumberText.h"
 #include "plugin/PluginPaths.h"
 
@@ -135,6 +137,11 @@ ModelSource ModelSource::loadModel(juce::String id)
     entry.DeviceUrl = valueOf(values, "DeviceUrl");
     entry.ScaleSettings = isFlag(values, "ScaleSettings");
     entry.GainAdjust = withReadableExponent(valueOf(values, "GainAdjust")).getFloatValue();
+    // A trim whose factor is zero or not finite ("nan", 1000 dB) could only silence or flood the
+    // audio: it counts as 0 dB, as a value that is not a number does.
+    const float trim = ferrowick::dbToGain(entry.GainAdjust);
+    if (!std::isfinite(trim) || trim == 0.0f)
+        entry.GainAdjust = 0.0f;
     entry.Lowpass = isFlag(values, "Lowpass");
     entry.BassCut = isFlag(values, "BassCut");
     entry.BassBoost = isFlag(values, "BassBoost");

@@ -6,13 +6,14 @@
 #include <exception>
 #include <limits>
 #include <stdexcept>
+#include <string>
 
 #include "core/get_dsp.h"
 #include "core/model_file.h"
 #include "audio/Gain.h"
-#include "editor/PluginEditor.h"
 #include "plugin/Parameters.h"
 #include "plugin/PluginSettings.h"
+#include "plugin/PluginWindow.h"
 #include "plugin/StateBlock.h"
 
 namespace
@@ -32,7 +33,8 @@ void setUpBassFilter(ferrowick::Biquad& filter, float sampleRate, float gainDb)
 }
 
 // 10^((-10 - loudness) * 0.05) from the model file's metadata (a boolean reads as 1 or 0). A
-// file without a usable "loudness" is refused before its model is published.
+// file without a usable "loudness", or with one whose gain is zero or not finite, is refused
+// before its model is published.
 float loudnessGainOf(const kep::dspData& data)
 {
     const auto& metadata = data.metadata;
@@ -41,7 +43,12 @@ float loudnessGainOf(const kep::dspData& data)
     if (!usable)
         throw std::runtime_error("Model file has no numeric \"loudness\" in its metadata.");
     const float loudness = metadata.at("loudness").get<float>();
-    return std::pow(10.0f, (-10.0f - loudness) * 0.05f);
+    const float gain = std::pow(10.0f, (-10.0f - loudness) * 0.05f);
+    // A gain of zero would silence the model for good, an infinite one (or NaN) flood the output.
+    if (!std::isfinite(gain) || gain == 0.0f)
+        throw std::runtime_error("Model file's \"loudness\" (" + std::to_string(loudness)
+                                 + ") gives a loudness gain that is zero or not finite.");
+    return gain;
 }
 
 // A snapshot index read as atoi reads it (white space, a sign, digits; 0 without digits), but
@@ -80,10 +87,11 @@ CorvaneAudioProcessor::CorvaneAudioProcessor()
     setUpBassFilter(bassBoostFilter, static_cast<float>(sampleRate.load()), 3.0f);
 
     const auto ids = ModelSource::getModelIds();
+    const auto stored = PluginSettings::Get();
     if (ids.isEmpty())
         setModel({}, 0);
-    else if (ids.contains(PluginSettings::settings.LastSelectedModelId))
-        setModel(PluginSettings::settings.LastSelectedModelId, PluginSettings::settings.LastSelectedModelIdx);
+    else if (ids.contains(stored.LastSelectedModelId))
+        setModel(stored.LastSelectedModelId, stored.LastSelectedModelIdx);
     else
         setModel(ids[0], 0);
 }
@@ -92,25 +100,18 @@ CorvaneAudioProcessor::~CorvaneAudioProcessor() = default;
 
 void CorvaneAudioProcessor::setModel(juce::String id, int index)
 {
-    std::shared_ptr<ModelSource> entry;
-    {
-        std::lock_guard<std::mutex> lock(loadLock);
-        entry = installEntryLocked(id);
-    }
-    if (entry == nullptr)
-        return;
-
-    // Outside the lock: on the message thread the table refresh runs here and its row callback
-    // comes back into setProgram.
-    notifyEditor(&EditorNotifier::table);
-
     bool pictureChanged = false;
     {
         std::lock_guard<std::mutex> lock(loadLock);
-        // A change made meanwhile by another thread wins; its own snapshot is already loaded.
-        if (modelSource == entry)
-            pictureChanged = setProgramLocked(*entry, index);
+        const auto entry = installEntryLocked(id);
+        if (entry == nullptr)
+            return;
+        pictureChanged = setProgramLocked(*entry, index);
     }
+
+    // Outside the lock: on the message thread the table refresh runs here, and the row it selects,
+    // the one that plays, comes back into setProgram through the row callback.
+    notifyEditor(&EditorNotifier::table);
     if (pictureChanged)
         notifyEditor(&EditorNotifier::picture);
 }
@@ -173,31 +174,29 @@ bool CorvaneAudioProcessor::setProgramLocked(ModelSource& entry, int index)
     if (index < 0 || index == entry.ProgramIndex || index >= entry.getNumRows())
         return false;
 
-    entry.ProgramIndex = index;
     const auto folder = ModelSource::getPluginResourceDir() + "/" + "Models" + "/" + entry.ModelId;
     const auto stem = ModelSource::paddedIndex(index);
 
+    // Everything is loaded before anything changes: a snapshot that cannot play (no model file, or
+    // one that fails to load) leaves the entry's index, models and gain and the picture as they
+    // were, so that what the processor reports, and a host saves, is what plays.
     try
     {
         const juce::File modelFile(folder + "/" + "models" + "/" + stem + ".kep");
-        if (modelFile.existsAsFile())
-        {
-            auto data = kep::read_config_file(modelFile.getFullPathName().toStdString());
-            std::shared_ptr<kep::DSP> model = kep::get_dsp(data);
-            // A model without warm-up (Linear) would size its input history on its first audio
-            // block; size it here, off the audio thread, for the largest chunk it will get.
-            if (auto* history = dynamic_cast<kep::Buffer*>(model.get()))
-                history->reserve_history(ferrowick::ModelChain::maxChunk);
-            const float loudnessGain = loudnessGainOf(data);
-            entry.publish(std::move(model), loudnessGain);
-            entry.LoudnessGain = loudnessGain;
-            modelLoadError.clear();
-        }
-        else
+        if (!modelFile.existsAsFile())
         {
             // Frees models that the audio thread has let go of since the last change.
             entry.collect();
+            modelLoadError = "Snapshot " + juce::String(index) + " has no model file.";
+            return false;
         }
+        auto data = kep::read_config_file(modelFile.getFullPathName().toStdString());
+        std::shared_ptr<kep::DSP> model = kep::get_dsp(data);
+        // A model without warm-up (Linear) would size its input history on its first audio
+        // block; size it here, off the audio thread, for the largest chunk it will get.
+        if (auto* history = dynamic_cast<kep::Buffer*>(model.get()))
+            history->reserve_history(ferrowick::ModelChain::maxChunk);
+        const float loudnessGain = loudnessGainOf(data);
 
         const juce::File pictureFile(folder + "/" + "images" + "/" + stem + ".jpg");
         juce::Image picture;
@@ -206,6 +205,11 @@ bool CorvaneAudioProcessor::setProgramLocked(ModelSource& entry, int index)
         else
             picture = juce::Image(juce::Image::ARGB, 1, 1, true);
         auto replacement = std::make_unique<juce::Image>(picture);
+
+        entry.publish(std::move(model), loudnessGain);
+        entry.LoudnessGain = loudnessGain;
+        entry.ProgramIndex = index;
+        modelLoadError.clear();
         {
             std::lock_guard<std::mutex> lock(pictureLock);
             modelPicture.swap(replacement);
@@ -214,7 +218,6 @@ bool CorvaneAudioProcessor::setProgramLocked(ModelSource& entry, int index)
     }
     catch (const std::exception& error)
     {
-        // Nothing was published: the entry keeps its models and gain, and the picture stays.
         modelLoadError = error.what();
         return false;
     }
@@ -248,13 +251,14 @@ void CorvaneAudioProcessor::deliverToEditor(bool table, bool picture, bool sampl
 {
     // Message thread only. The editor is looked up under the framework's editor lock, which is
     // released before the editor is called.
-    auto* editor = dynamic_cast<CorvaneAudioProcessorEditor*>(getActiveEditor());
-    if (editor == nullptr)
+    auto* editor = getActiveEditor();
+    auto* window = dynamic_cast<PluginWindow*>(editor);
+    if (window == nullptr)
         return;
     if (table)
-        editor->applyTableModel();
+        window->applyTableModel();
     if (sampleRateMessage)
-        editor->updateSampleRateMessage();
+        window->updateSampleRateMessage();
     if (picture)
         editor->repaint();
 }
@@ -270,12 +274,24 @@ void CorvaneAudioProcessor::prepareToPlay(double rate, int /*maximumExpectedSamp
     // unsupported rate.
     const bool fits = rate > -2147483649.0 && rate < 2147483648.0; // false for NaN
     sampleRate.store(fits ? static_cast<int32_t>(rate) : 0);
+    // The 2:1 resampling around the model delays the signal; hosts line the track up with others.
+    setLatencySamples(sampleRate.load() == 96000 ? ferrowick::resamplingDelay : 0);
+    // Playing starts afresh, as in a new instance.
+    reset();
     notifyEditor(&EditorNotifier::sampleRateMessage);
     const auto layout = getBusesLayout();
     stereoOut.store(!layout.outputBuses.isEmpty() && layout.getMainOutputChannelSet().size() >= 2);
 }
 
 void CorvaneAudioProcessor::releaseResources() {}
+
+void CorvaneAudioProcessor::reset()
+{
+    // Hosts call this on any thread, the audio thread between blocks included: the signal states
+    // belong to the audio thread, which clears them before its next block.
+    resetRequested.store(true);
+    inputLevel.store(0.0f, std::memory_order_relaxed);
+}
 
 void CorvaneAudioProcessor::processBlock(juce::AudioBuffer<float>& buffer, juce::MidiBuffer& /*midiMessages*/)
 {
@@ -295,13 +311,19 @@ void CorvaneAudioProcessor::processBlock(juce::AudioBuffer<float>& buffer, juce:
     const float gainOut = ferrowick::parameterToGain(gainOutParameter->get());
 
     ferrowick::applyGain(ch0, n, gainIn);
-    inputLevel.store(ferrowick::rmsLevel(ch0, n), std::memory_order_relaxed);
+    const float level = ferrowick::rmsLevel(ch0, n);
+    inputLevel.store(std::isfinite(level) ? level : 0.0f, std::memory_order_relaxed);
 
     // One entry, and one model of it, from here to the end of the block.
     ModelSource* entry = entries.beginBlock();
-    if (entry != nullptr && runModel(*entry, ch0, n, gainIn))
+    if (entry != nullptr && resetRequested.exchange(false))
     {
-        ferrowick::applyGain(ch0, n, gainOut);
+        auto state = chainState();
+        ferrowick::LoadedModel* active = entry->active();
+        modelChain.reset(state, active != nullptr ? active->model.get() : nullptr);
+    }
+    if (entry != nullptr && runModel(*entry, ch0, n, gainIn, gainOut))
+    {
         if (ch1 != nullptr)
             std::copy(ch0, ch0 + n, ch1);
     }
@@ -312,7 +334,12 @@ void CorvaneAudioProcessor::processBlock(juce::AudioBuffer<float>& buffer, juce:
     entries.endBlock();
 }
 
-bool CorvaneAudioProcessor::runModel(ModelSource& entry, float* samples, int n, float gainIn)
+ferrowick::ChainState CorvaneAudioProcessor::chainState()
+{
+    return { lowpassFilter, bassBoostFilter, bassCutFilter, dcBlocker, decimatorHistory, interpolatorHistory };
+}
+
+bool CorvaneAudioProcessor::runModel(ModelSource& entry, float* samples, int n, float gainIn, float gainOut)
 {
     ferrowick::applyGain(samples, n, gainIn * ferrowick::dbToGain(entry.GainAdjust));
 
@@ -325,10 +352,9 @@ bool CorvaneAudioProcessor::runModel(ModelSource& entry, float* samples, int n, 
     if (loaded == nullptr || loaded->faulted.load(std::memory_order_relaxed))
         return false;
 
-    ferrowick::ChainState state { lowpassFilter, bassBoostFilter, bassCutFilter, dcBlocker, decimatorHistory,
-                                  interpolatorHistory };
+    auto state = chainState();
     const ferrowick::ToneSwitches tone { entry.Lowpass, entry.BassBoost, entry.BassCut };
-    if (!modelChain.processBlock(samples, n, rate, *loaded->model, loaded->loudnessGain, tone, state))
+    if (!modelChain.processBlock(samples, n, rate, *loaded->model, loaded->loudnessGain, tone, state, gainOut))
     {
         // The model threw: this block is silent and the model is not run again.
         loaded->faulted.store(true, std::memory_order_relaxed);
@@ -344,7 +370,7 @@ bool CorvaneAudioProcessor::isMidiEffect() const { return false; }
 
 juce::AudioProcessorEditor* CorvaneAudioProcessor::createEditor()
 {
-    return new CorvaneAudioProcessorEditor(*this);
+    return createPluginWindow(*this);
 }
 
 bool CorvaneAudioProcessor::hasEditor() const { return true; }

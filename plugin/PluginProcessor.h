@@ -34,6 +34,8 @@ public:
     const juce::String getName() const override;
     void prepareToPlay(double sampleRate, int maximumExpectedSamplesPerBlock) override;
     void releaseResources() override;
+    // Makes the next block start from the signal state of a fresh instance. Safe on any thread.
+    void reset() override;
     using AudioProcessor::processBlock;
     void processBlock(juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midiMessages) override;
     double getTailLengthSeconds() const override;
@@ -58,8 +60,9 @@ public:
     // ignored while the current entry has a model id.
     void setModel(juce::String id, int index);
     // Loads snapshot index of the current entry into its pending-model slot, sets its loudness
-    // gain and loads the snapshot's picture. A model file that fails to load leaves the slots,
-    // the gain and the picture as they were and records the reason in modelLoadError.
+    // gain and loads the snapshot's picture. A snapshot that cannot play (no model file, or one
+    // that fails to load) changes nothing, the entry's snapshot index included, and records the
+    // reason in modelLoadError.
     void setProgram(int index);
 
     // The current entry's id and snapshot index, read together from one entry.
@@ -117,9 +120,11 @@ private:
     // Tells an open editor at once on the message thread, or through the notifier from elsewhere.
     void notifyEditor(std::atomic<bool> EditorNotifier::*change);
     void deliverToEditor(bool table, bool picture, bool sampleRateMessage);
-    // The audio path from the gain adjustment to the model chain's output, in place. False when
-    // the block is to be silent (unsupported rate, no model, or the model threw).
-    bool runModel(ModelSource& entry, float* samples, int n, float gainIn);
+    // The audio path from the gain adjustment to the output gain, in place. False when the block
+    // is to be silent (unsupported rate, no model, or the model threw).
+    bool runModel(ModelSource& entry, float* samples, int n, float gainIn, float gainOut);
+    // The processor's signal state that the model chain carries from block to block.
+    ferrowick::ChainState chainState();
 
     std::mutex loadLock;
     std::mutex pictureLock; // guards modelPicture between setProgram and the editor's paint
@@ -127,6 +132,8 @@ private:
     // After `entries`, so that it stops before the exchange goes.
     LeftoverCollector leftovers { entries };
     ferrowick::ModelChain modelChain;
+    // Set by reset() and prepareToPlay; the audio thread clears the signal state at its next block.
+    std::atomic<bool> resetRequested { false };
     // The parameter objects themselves: their values are atomics and hold the default unsnapped
     // (0.666667, 0 dB), whereas the tree's raw values start from the default snapped to the
     // 0.0001 step (0.6667, +0.002 dB).

@@ -1,5 +1,7 @@
 #include "plugin/PluginSettings.h"
 
+#include <mutex>
+
 #include "plugin/PluginPaths.h"
 #include "plugin/SettingsNumbers.h"
 
@@ -7,36 +9,95 @@ PluginSettings PluginSettings::settings;
 
 namespace
 {
+// Guards PluginSettings::settings and "Settings.json".
+std::mutex settingsLock;
+
 juce::File settingsFile()
 {
     return juce::File(PluginPaths::getPluginResourceDir() + "/" + "Settings.json");
 }
+
+juce::String toJson(const PluginSettings& record)
+{
+    auto object = std::make_unique<juce::DynamicObject>();
+    object->setProperty("UiScaling", record.UiScaling);
+    object->setProperty("FirstUseDate", record.FirstUseDate.toISO8601(false));
+    object->setProperty("LastSelectedModelId", record.LastSelectedModelId);
+    object->setProperty("LastSelectedModelIdx", record.LastSelectedModelIdx);
+    return juce::JSON::toString(juce::var(object.release()));
+}
+
+// Writes the text (line ends "\r\n", UTF-8 without byte-order mark) to a hidden temporary file
+// next to the target and moves it over the target only when every byte reached the disk.
+void replaceWhole(const juce::File& target, const juce::String& text)
+{
+    juce::MemoryOutputStream bytes;
+    bytes.writeText(text, false, false, "\r\n");
+
+    juce::TemporaryFile temporary(target, juce::TemporaryFile::useHiddenFile);
+    bool written = false;
+    {
+        // Unbuffered, so that a short write is reported by write() itself.
+        juce::FileOutputStream out(temporary.getFile(), 0);
+        written = out.openedOk() && out.write(bytes.getData(), bytes.getDataSize());
+        if (written)
+        {
+            out.flush();
+            written = out.getStatus().wasOk();
+        }
+    }
+    if (written)
+        temporary.overwriteTargetFileWithTemporary();
+    // Otherwise the temporary file is deleted with `temporary`.
+}
+
+void saveLocked(const PluginSettings& record)
+{
+    const auto text = toJson(record);
+    PluginPaths::EnsureDirs();
+    replaceWhole(settingsFile(), text);
+}
 } // namespace
+
+PluginSettings PluginSettings::Get()
+{
+    std::lock_guard<std::mutex> lock(settingsLock);
+    return settings;
+}
+
+void PluginSettings::Set(const PluginSettings& record)
+{
+    std::lock_guard<std::mutex> lock(settingsLock);
+    settings = record;
+}
+
+void PluginSettings::Update(const std::function<void(PluginSettings&)>& change)
+{
+    std::lock_guard<std::mutex> lock(settingsLock);
+    change(settings);
+    saveLocked(settings);
+}
 
 juce::String PluginSettings::ToJson()
 {
-    auto object = std::make_unique<juce::DynamicObject>();
-    object->setProperty("UiScaling", settings.UiScaling);
-    object->setProperty("FirstUseDate", settings.FirstUseDate.toISO8601(false));
-    object->setProperty("LastSelectedModelId", settings.LastSelectedModelId);
-    object->setProperty("LastSelectedModelIdx", settings.LastSelectedModelIdx);
-    return juce::JSON::toString(juce::var(object.release()));
+    std::lock_guard<std::mutex> lock(settingsLock);
+    return toJson(settings);
 }
 
 void PluginSettings::Save()
 {
-    const auto text = ToJson();
-    PluginPaths::EnsureDirs();
-    settingsFile().replaceWithText(text, false, false, "\r\n");
+    std::lock_guard<std::mutex> lock(settingsLock);
+    saveLocked(settings);
 }
 
 void PluginSettings::Load()
 {
+    std::lock_guard<std::mutex> lock(settingsLock);
     PluginPaths::EnsureDirs();
     const auto file = settingsFile();
     if (!file.existsAsFile())
     {
-        Save();
+        saveLocked(settings);
         return;
     }
 

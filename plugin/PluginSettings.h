@@ -1,10 +1,13 @@
 #pragma once
 
+#include <functional>
+
 #include <juce_core/juce_core.h>
 
 // The user settings shared by every plug-in instance in the process, kept in "Settings.json" in
-// the resource folder. No lock: used by the thread that constructs processors and by the message
-// thread, never by the audio thread.
+// the resource folder. Host threads construct processors (and load the record) while the window
+// changes it on the message thread, so one lock guards the record and the file: Get() takes a
+// copy under it, and every change and save happens under it. The audio thread never uses it.
 struct PluginSettings
 {
     int UiScaling = 100;
@@ -12,10 +15,16 @@ struct PluginSettings
     juce::String LastSelectedModelId;
     int LastSelectedModelIdx = 0;
 
-    static PluginSettings settings;
+    // A copy of the process-wide record.
+    static PluginSettings Get();
+    // Replaces the record (nothing is saved).
+    static void Set(const PluginSettings& record);
+    // Changes the record and saves it, both under the lock.
+    static void Update(const std::function<void(PluginSettings&)>& change);
 
-    // Replaces "Settings.json" whole with the record's current values (through a temporary file
-    // in the same folder). Failures pass silently.
+    // Replaces "Settings.json" whole with the record's current values, through a temporary file
+    // in the same folder. A write that does not reach the disk whole leaves the old file as it
+    // was; failures pass silently.
     static void Save();
 
     // Creates the folders, then reads "Settings.json" into the record; writes the file from the
@@ -27,4 +36,7 @@ struct PluginSettings
 
     // The file's exact text for the record's current values.
     static juce::String ToJson();
+
+private:
+    static PluginSettings settings;
 };

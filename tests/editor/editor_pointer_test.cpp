@@ -84,7 +84,7 @@ TEST_F(EditorPointer, ScalingChoiceIsStoredSavedAndShown)
     auto editor = openEditor(processor);
     EXPECT_EQ(editor->uiScalingLabel.getText(), "UI: 100%");
     editor->uiScalingChosen(80);
-    EXPECT_EQ(PluginSettings::settings.UiScaling, 80);
+    EXPECT_EQ(PluginSettings::Get().UiScaling, 80);
     EXPECT_EQ(static_cast<int>(savedSetting(settingsFile(), "UiScaling")), 80);
     EXPECT_EQ(editor->uiScalingLabel.getText(), "UI: 80%");
 }

@@ -13,7 +13,7 @@ TEST_F(EditorTable, ColumnsFitTheirTextsAndRowsAreRecorded)
     makeCatalogue("--only LinearClean"); // Setting,Gain,Tone / Soft,2,5 / Bright,4,8
     CorvaneAudioProcessor processor;
     settingsFile().deleteFile();
-    PluginSettings::settings.LastSelectedModelIdx = 7;
+    plugin_testing::changeSettings([](PluginSettings& s) { s.LastSelectedModelIdx = 7; });
     auto editor = openEditor(processor);
     auto& table = editor->snapshotTable;
     auto& header = table.getHeader();
@@ -42,7 +42,7 @@ TEST_F(EditorTable, ColumnsFitTheirTextsAndRowsAreRecorded)
     EXPECT_EQ(static_cast<int>(savedSetting(settingsFile(), "LastSelectedModelIdx")), 0);
     table.selectRow(1);
     EXPECT_EQ(processor.currentChoice().second, 1);
-    EXPECT_EQ(PluginSettings::settings.LastSelectedModelIdx, 1);
+    EXPECT_EQ(PluginSettings::Get().LastSelectedModelIdx, 1);
     EXPECT_EQ(static_cast<int>(savedSetting(settingsFile(), "LastSelectedModelIdx")), 1);
 }
 
@@ -63,7 +63,7 @@ TEST_F(EditorTable, WithoutCurrentRowNothingIsSelectedOrRecorded)
     settingsFile().deleteFile();
     processor.setModel("LinearClean", 5); // beyond its two rows: no current row
     EXPECT_EQ(editor->snapshotTable.getNumSelectedRows(), 0);
-    EXPECT_EQ(PluginSettings::settings.LastSelectedModelIdx, 0);
+    EXPECT_EQ(PluginSettings::Get().LastSelectedModelIdx, 0);
     EXPECT_FALSE(settingsFile().exists());
 }
 
@@ -77,14 +77,24 @@ TEST_F(EditorTable, RestoreOnHostThreadReachesTheTableOnTheMessageThread)
     auto editor = openEditor(processor);
     const auto shown = editor->tableEntry;
 
-    std::thread([&] { processor.setModel("WaveHigh", 2); }).join(); // row 2's model file is refused
+    std::thread([&] { processor.setModel("WaveHigh", 0); }).join();
     EXPECT_EQ(editor->tableEntry, shown);
     EXPECT_EQ(editor->snapshotTable.getNumRows(), 2);
     pumpMessages(100);
     EXPECT_EQ(editor->tableEntry, processor.modelSource);
     EXPECT_EQ(editor->modelButton.getButtonText(), "WaveNet High Gain");
-    EXPECT_EQ(editor->snapshotTable.getSelectedRow(), 2);
-    EXPECT_EQ(PluginSettings::settings.LastSelectedModelIdx, 2);
+    EXPECT_EQ(editor->snapshotTable.getSelectedRow(), 0);
+    // The table's row callback records what plays, as a pair.
+    EXPECT_EQ(PluginSettings::Get().LastSelectedModelId, "WaveHigh");
+    EXPECT_EQ(PluginSettings::Get().LastSelectedModelIdx, 0);
+
+    // A restore naming a snapshot that cannot play (row 2's model file is refused): the new
+    // entry has no current row, so the table selects none and nothing is recorded.
+    std::thread([&] { processor.setModel("WaveHigh", 2); }).join();
+    pumpMessages(100);
+    EXPECT_EQ(editor->tableEntry, processor.modelSource);
+    EXPECT_EQ(editor->snapshotTable.getNumSelectedRows(), 0);
+    EXPECT_EQ(PluginSettings::Get().LastSelectedModelIdx, 0);
     EXPECT_FALSE(processor.modelLoadError.isEmpty());
 }
 

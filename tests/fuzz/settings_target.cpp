@@ -11,7 +11,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     fuzz_support::writeFile(fuzz_support::resourceDir() / "Settings.json", data, size);
-    PluginSettings::settings = PluginSettings {};
+    PluginSettings::Set(PluginSettings {});
     PluginSettings::Load();
     (void)PluginSettings::ToJson();
     return 0;

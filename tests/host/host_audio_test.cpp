@@ -58,11 +58,12 @@ void choose(juce::AudioPluginInstance& plugin, const Choice& choice)
         ferrowick_host::writePluginState(plugin, *ferrowick_host::withModelChoice(*state, choice.model, choice.snapshot));
 }
 
+// The state names what plays: a snapshot that cannot play leaves the new entry without one (-1).
 bool stateNames(juce::AudioPluginInstance& plugin, const Choice& choice)
 {
     const auto state = ferrowick_host::readPluginState(plugin);
     return state != nullptr && ferrowick_host::stateModelId(*state) == choice.model
-           && ferrowick_host::stateProgramIndex(*state) == juce::String(choice.snapshot);
+           && ferrowick_host::stateProgramIndex(*state) == juce::String(choice.plays ? choice.snapshot : -1);
 }
 
 juce::AudioProcessorParameter* parameter(juce::AudioPluginInstance& plugin, const juce::String& name)

@@ -369,9 +369,10 @@ protected:
     // Makes `id` (snapshot `index`) the choice that a new processor starts with.
     static void startWith(const juce::String& id, int index)
     {
-        PluginSettings::settings.LastSelectedModelId = id;
-        PluginSettings::settings.LastSelectedModelIdx = index;
-        PluginSettings::Save();
+        PluginSettings::Update([&](PluginSettings& s) {
+            s.LastSelectedModelId = id;
+            s.LastSelectedModelIdx = index;
+        });
     }
 };
 

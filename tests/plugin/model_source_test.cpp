@@ -94,9 +94,12 @@ TEST_F(Catalogue, MetadataLinesAreSplitAtTheFirstEqualsSignWithoutTrimming)
     EXPECT_TRUE(entry.ColumnNames.isEmpty()); // no settings.txt
     EXPECT_EQ(loadWith(*this, "GainAdjust=loud\n", {}).GainAdjust, 0.0f);
     // Exponents too long for the framework's reading read as their true value would.
-    EXPECT_EQ(loadWith(*this, "GainAdjust=-1.5e99999999999\n", {}).GainAdjust, -INFINITY);
     EXPECT_EQ(loadWith(*this, "GainAdjust=2e-4816792462.5\n", {}).GainAdjust, 0.0f);
     EXPECT_FLOAT_EQ(loadWith(*this, "GainAdjust=25e-1\n", {}).GainAdjust, 2.5f);
+    // A trim whose factor is zero or not finite counts as 0 dB; large finite ones stay.
+    for (const char* text : { "-1.5e99999999999", "nan", "inf", "1000", "-1000" })
+        EXPECT_EQ(loadWith(*this, juce::String("GainAdjust=") + text + "\n", {}).GainAdjust, 0.0f) << text;
+    EXPECT_EQ(loadWith(*this, "GainAdjust=600\n", {}).GainAdjust, 600.0f);
 }
 
 TEST_F(Catalogue, FlagsAreTrueOnlyForTrueInAnyCase)

@@ -31,6 +31,14 @@ template <typename Done> bool pumpMessagesUntil(Done done, int milliseconds)
     return done();
 }
 
+// Changes the process-wide settings record without saving it.
+template <typename Change> void changeSettings(Change change)
+{
+    auto record = PluginSettings::Get();
+    change(record);
+    PluginSettings::Set(record);
+}
+
 // Runs the message loop for the given time.
 inline void pumpMessages(int milliseconds)
 {
@@ -47,13 +55,13 @@ protected:
     {
         previousHome_ = std::getenv("HOME") != nullptr ? std::getenv("HOME") : "";
         ::setenv("HOME", home_.path().c_str(), 1);
-        PluginSettings::settings = PluginSettings {};
+        PluginSettings::Set(PluginSettings {});
     }
 
     void TearDown() override
     {
         ::setenv("HOME", previousHome_.c_str(), 1);
-        PluginSettings::settings = PluginSettings {};
+        PluginSettings::Set(PluginSettings {});
     }
 
     juce::File home() const { return juce::File(juce::String(home_.path().string())); }

@@ -27,9 +27,10 @@ Layout layout(std::initializer_list<juce::AudioChannelSet> inputs, std::initiali
 
 void chooseLast(const juce::String& id, int index)
 {
-    PluginSettings::settings.LastSelectedModelId = id;
-    PluginSettings::settings.LastSelectedModelIdx = index;
-    PluginSettings::Save();
+    PluginSettings::Update([&](PluginSettings& s) {
+        s.LastSelectedModelId = id;
+        s.LastSelectedModelIdx = index;
+    });
 }
 
 TEST_F(Processor, GainParameters)
@@ -174,7 +175,7 @@ TEST_F(Processor, LastChosenModelIsTakenWithItsStoredSnapshot)
     EXPECT_NEAR(processor.modelSource->LoudnessGain, std::pow(10.0f, 0.3f), 1e-5f); // loudness -16
 
     // A second instance starts from the same shared record.
-    PluginSettings::settings.LastSelectedModelIdx = 0;
+    plugin_testing::changeSettings([](PluginSettings& s) { s.LastSelectedModelIdx = 0; });
     CorvaneAudioProcessor second;
     EXPECT_EQ(second.modelSource->ModelId, "LinearClean");
     EXPECT_EQ(second.modelSource->ProgramIndex, 1); // the file, not the record, decides at construction
@@ -214,7 +215,7 @@ TEST_F(Processor, BrokenModelFileDoesNotFailConstruction)
     std::unique_ptr<CorvaneAudioProcessor> processor;
     ASSERT_NO_THROW(processor = std::make_unique<CorvaneAudioProcessor>());
     EXPECT_EQ(processor->modelSource->ModelId, "WaveHigh");
-    EXPECT_EQ(processor->modelSource->ProgramIndex, 2);
+    EXPECT_EQ(processor->modelSource->ProgramIndex, -1); // nothing plays
     EXPECT_EQ(processor->modelSource->PendingModel.load(), nullptr);
     EXPECT_EQ(processor->modelSource->LoudnessGain, 1.0f);
     EXPECT_EQ(processor->modelPicture, nullptr);
@@ -230,22 +231,34 @@ TEST_F(Processor, ModelFileWithoutLoudnessIsRefusedBeforeItIsPublished)
                   R"({"version": "0.5.0", "architecture": "Linear", "config": {"receptive_field": 1, "bias": false},
                       "weights": [1.0], "metadata": {"gain": 3}})");
     processor.setProgram(1);
-    EXPECT_EQ(processor.modelSource->ProgramIndex, 1);
+    EXPECT_EQ(processor.modelSource->ProgramIndex, 0);
     EXPECT_EQ(processor.modelSource->PendingModel.load(), playing);
     EXPECT_FLOAT_EQ(processor.modelSource->LoudnessGain, 1.0f);
     EXPECT_TRUE(processor.modelLoadError.contains("loudness"));
+
+    // A loudness whose gain is infinite or zero in single precision is refused the same way.
+    for (const char* loudness : { "-1000", "1000", "-1e39" })
+    {
+        writeResource("Models/LinearClean/models/001.kep",
+                      R"({"version": "0.5.0", "architecture": "Linear", "config": {"receptive_field": 1, "bias": false},
+                          "weights": [1.0], "metadata": {"loudness": )" + juce::String(loudness) + "}}");
+        processor.modelLoadError.clear();
+        processor.setProgram(1);
+        EXPECT_EQ(processor.modelSource->PendingModel.load(), playing) << loudness;
+        EXPECT_TRUE(processor.modelLoadError.contains("loudness")) << loudness;
+    }
 }
 
-TEST_F(Processor, MissingModelFileKeepsTheModelButShowsTheNewPicture)
+TEST_F(Processor, StoredSnapshotWithoutModelFileLeavesTheNewEntryWithoutOne)
 {
     makeCatalogue("--only WaveHigh");
     chooseLast("WaveHigh", 1);
     CorvaneAudioProcessor processor;
-    EXPECT_EQ(processor.modelSource->ProgramIndex, 1);
+    EXPECT_EQ(processor.modelSource->ModelId, "WaveHigh");
+    EXPECT_EQ(processor.modelSource->ProgramIndex, -1);
     EXPECT_EQ(processor.modelSource->PendingModel.load(), nullptr);
-    ASSERT_NE(processor.modelPicture, nullptr);
-    EXPECT_EQ(processor.modelPicture->getWidth(), 48);
-    EXPECT_TRUE(processor.modelLoadError.isEmpty());
+    EXPECT_EQ(processor.modelPicture, nullptr);
+    EXPECT_TRUE(processor.modelLoadError.contains("no model file"));
 }
 
 TEST_F(Processor, SetProgramIgnoresCurrentNegativeAndOutOfRangeIndices)

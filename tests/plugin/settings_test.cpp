@@ -51,7 +51,7 @@ TEST_F(SettingsFile, FirstLoadCreatesFoldersAndWritesDefaultsByteForByte)
     EXPECT_TRUE(resourceDir().getChildFile("Presets").isDirectory());
     EXPECT_FALSE(modelsDir().exists());
 
-    const auto date = PluginSettings::settings.FirstUseDate.toISO8601(false);
+    const auto date = PluginSettings::Get().FirstUseDate.toISO8601(false);
     EXPECT_TRUE(std::regex_match(date.toStdString(), std::regex(R"(\d{8}T\d{6}\.\d{3}(Z|[+-]\d{4}))"))) << date;
     const juce::String expected = "{\r\n"
                                   "  \"UiScaling\": 100,\r\n"
@@ -65,10 +65,12 @@ TEST_F(SettingsFile, FirstLoadCreatesFoldersAndWritesDefaultsByteForByte)
 TEST_F(SettingsFile, SaveWritesCurrentValuesEscapedAndLeavesNoTemporaryFile)
 {
     ZoneGuard zone("UTC0");
-    PluginSettings::settings.UiScaling = 150;
-    PluginSettings::settings.FirstUseDate = juce::Time::fromISO8601("20240131T142305.123+0100");
-    PluginSettings::settings.LastSelectedModelId = juce::String::fromUTF8("Amp \"5\" \\ \xc3\xa9");
-    PluginSettings::settings.LastSelectedModelIdx = -3;
+    plugin_testing::changeSettings([](PluginSettings& s) {
+        s.UiScaling = 150;
+        s.FirstUseDate = juce::Time::fromISO8601("20240131T142305.123+0100");
+        s.LastSelectedModelId = juce::String::fromUTF8("Amp \"5\" \\ \xc3\xa9");
+        s.LastSelectedModelIdx = -3;
+    });
     PluginSettings::Save();
     PluginSettings::Save(); // replacing an existing file
 
@@ -85,34 +87,34 @@ TEST_F(SettingsFile, SaveWritesCurrentValuesEscapedAndLeavesNoTemporaryFile)
     EXPECT_EQ(names.joinIntoString("|"), "Presets|Settings.json");
 
     // What was saved loads back unchanged.
-    const auto saved = PluginSettings::settings;
-    PluginSettings::settings = PluginSettings {};
+    const auto saved = PluginSettings::Get();
+    PluginSettings::Set(PluginSettings {});
     PluginSettings::Load();
-    EXPECT_EQ(PluginSettings::settings.UiScaling, saved.UiScaling);
-    EXPECT_EQ(PluginSettings::settings.FirstUseDate, saved.FirstUseDate);
-    EXPECT_EQ(PluginSettings::settings.LastSelectedModelId, saved.LastSelectedModelId);
-    EXPECT_EQ(PluginSettings::settings.LastSelectedModelIdx, saved.LastSelectedModelIdx);
+    EXPECT_EQ(PluginSettings::Get().UiScaling, saved.UiScaling);
+    EXPECT_EQ(PluginSettings::Get().FirstUseDate, saved.FirstUseDate);
+    EXPECT_EQ(PluginSettings::Get().LastSelectedModelId, saved.LastSelectedModelId);
+    EXPECT_EQ(PluginSettings::Get().LastSelectedModelIdx, saved.LastSelectedModelIdx);
 }
 
 TEST_F(SettingsFile, ZoneSuffixFollowsTheLocalZone)
 {
     ZoneGuard zone("EST5");
-    PluginSettings::settings.FirstUseDate = juce::Time(0);
+    plugin_testing::changeSettings([](PluginSettings& s) { s.FirstUseDate = juce::Time(0); });
     EXPECT_TRUE(PluginSettings::ToJson().contains("\"FirstUseDate\": \"19691231T190000.000-0500\""));
 }
 
 TEST_F(SettingsFile, PartialFileChangesOnlyItsKeysAndIsNotRewritten)
 {
-    const auto defaults = PluginSettings::settings;
+    const auto defaults = PluginSettings::Get();
     const juce::String text = "{ \"UiScaling\": 120.7 }";
     writeResource("Settings.json", text);
 
     PluginSettings::Load();
 
-    EXPECT_EQ(PluginSettings::settings.UiScaling, 120);
-    EXPECT_EQ(PluginSettings::settings.FirstUseDate, defaults.FirstUseDate);
-    EXPECT_EQ(PluginSettings::settings.LastSelectedModelId, "");
-    EXPECT_EQ(PluginSettings::settings.LastSelectedModelIdx, 0);
+    EXPECT_EQ(PluginSettings::Get().UiScaling, 120);
+    EXPECT_EQ(PluginSettings::Get().FirstUseDate, defaults.FirstUseDate);
+    EXPECT_EQ(PluginSettings::Get().LastSelectedModelId, "");
+    EXPECT_EQ(PluginSettings::Get().LastSelectedModelIdx, 0);
     EXPECT_EQ(fileBytes(settingsFile()), text);
     EXPECT_TRUE(resourceDir().getChildFile("Presets").isDirectory());
 }
@@ -121,9 +123,9 @@ TEST_F(SettingsFile, ValuesOfOtherTypesAreConverted)
 {
     writeResource("Settings.json", R"({"UiScaling": "150", "LastSelectedModelId": 42, "LastSelectedModelIdx": "7"})");
     PluginSettings::Load();
-    EXPECT_EQ(PluginSettings::settings.UiScaling, 150);
-    EXPECT_EQ(PluginSettings::settings.LastSelectedModelId, "42");
-    EXPECT_EQ(PluginSettings::settings.LastSelectedModelIdx, 7);
+    EXPECT_EQ(PluginSettings::Get().UiScaling, 150);
+    EXPECT_EQ(PluginSettings::Get().LastSelectedModelId, "42");
+    EXPECT_EQ(PluginSettings::Get().LastSelectedModelIdx, 7);
 }
 
 TEST_F(SettingsFile, NumbersBeyondTheIntRangeKeepTheirFields)
@@ -131,25 +133,27 @@ TEST_F(SettingsFile, NumbersBeyondTheIntRangeKeepTheirFields)
     // In range, at the limits: converted as before.
     writeResource("Settings.json", R"({"UiScaling": "-2147483648", "LastSelectedModelIdx": 2147483647.5})");
     PluginSettings::Load();
-    EXPECT_EQ(PluginSettings::settings.UiScaling, -2147483648LL);
-    EXPECT_EQ(PluginSettings::settings.LastSelectedModelIdx, 2147483647);
+    EXPECT_EQ(PluginSettings::Get().UiScaling, -2147483648LL);
+    EXPECT_EQ(PluginSettings::Get().LastSelectedModelIdx, 2147483647);
 
     for (const juce::String values : { R"("UiScaling": 1e40, "LastSelectedModelIdx": 3000000000)",
                                        R"("UiScaling": "2147483648", "LastSelectedModelIdx": -1e999)",
                                        R"("UiScaling": "-99999999999999999999", "LastSelectedModelIdx": "4294967297")" })
     {
-        PluginSettings::settings.UiScaling = 90;
-        PluginSettings::settings.LastSelectedModelIdx = 3;
+        plugin_testing::changeSettings([](PluginSettings& s) {
+            s.UiScaling = 90;
+            s.LastSelectedModelIdx = 3;
+        });
         writeResource("Settings.json", "{" + values + ", \"LastSelectedModelId\": \"X\"}");
         PluginSettings::Load();
-        EXPECT_EQ(PluginSettings::settings.UiScaling, 90) << values;
-        EXPECT_EQ(PluginSettings::settings.LastSelectedModelIdx, 3) << values;
-        EXPECT_EQ(PluginSettings::settings.LastSelectedModelId, "X") << values;
+        EXPECT_EQ(PluginSettings::Get().UiScaling, 90) << values;
+        EXPECT_EQ(PluginSettings::Get().LastSelectedModelIdx, 3) << values;
+        EXPECT_EQ(PluginSettings::Get().LastSelectedModelId, "X") << values;
     }
 
     // Integer digits that overflow the parser's 64-bit arithmetic: the text counts as not JSON.
     // The same digits inside a string or after a decimal point are harmless.
-    PluginSettings::settings.LastSelectedModelId = "kept";
+    plugin_testing::changeSettings([](PluginSettings& s) { s.LastSelectedModelId = "kept"; });
     // So do exponent digits that overflow its int, and a minus sign at the very end, after which
     // the parser reads past the end.
     for (const juce::String text : { R"({"LastSelectedModelId": "Y", "UiScaling": -99999999999999999999})",
@@ -159,23 +163,23 @@ TEST_F(SettingsFile, NumbersBeyondTheIntRangeKeepTheirFields)
     {
         writeResource("Settings.json", text);
         PluginSettings::Load();
-        EXPECT_EQ(PluginSettings::settings.LastSelectedModelId, "kept") << text;
+        EXPECT_EQ(PluginSettings::Get().LastSelectedModelId, "kept") << text;
     }
     writeResource("Settings.json", R"({"LastSelectedModelId": "99999999999999999999", "UiScaling": 0.12345678901234567890123})");
     PluginSettings::Load();
-    EXPECT_EQ(PluginSettings::settings.LastSelectedModelId, "99999999999999999999");
-    EXPECT_EQ(PluginSettings::settings.UiScaling, 0);
+    EXPECT_EQ(PluginSettings::Get().LastSelectedModelId, "99999999999999999999");
+    EXPECT_EQ(PluginSettings::Get().UiScaling, 0);
 }
 
 TEST_F(SettingsFile, TextThatIsNotAJsonObjectChangesNothing)
 {
     for (const juce::String text : { "not json at all", "[1, 2, 3]", "", "\"UiScaling\"" })
     {
-        PluginSettings::settings = PluginSettings {};
-        PluginSettings::settings.UiScaling = 90;
+        PluginSettings::Set(PluginSettings {});
+        plugin_testing::changeSettings([](PluginSettings& s) { s.UiScaling = 90; });
         writeResource("Settings.json", text);
         PluginSettings::Load();
-        EXPECT_EQ(PluginSettings::settings.UiScaling, 90) << text;
+        EXPECT_EQ(PluginSettings::Get().UiScaling, 90) << text;
         EXPECT_EQ(fileBytes(settingsFile()), text);
     }
 }
@@ -183,28 +187,28 @@ TEST_F(SettingsFile, TextThatIsNotAJsonObjectChangesNothing)
 TEST_F(SettingsFile, FirstUseDateEmptyKeepsValueUnparsableGivesTimeZero)
 {
     ZoneGuard zone("UTC0");
-    const auto start = PluginSettings::settings.FirstUseDate;
+    const auto start = PluginSettings::Get().FirstUseDate;
     writeResource("Settings.json", R"({"FirstUseDate": ""})");
     PluginSettings::Load();
-    EXPECT_EQ(PluginSettings::settings.FirstUseDate, start);
+    EXPECT_EQ(PluginSettings::Get().FirstUseDate, start);
 
     writeResource("Settings.json", R"({"FirstUseDate": "yesterday"})");
     PluginSettings::Load();
-    EXPECT_EQ(PluginSettings::settings.FirstUseDate.toMilliseconds(), 0);
+    EXPECT_EQ(PluginSettings::Get().FirstUseDate.toMilliseconds(), 0);
     PluginSettings::Save();
     EXPECT_TRUE(fileBytes(settingsFile()).contains("\"FirstUseDate\": \"19700101T000000.000Z\""));
 
     writeResource("Settings.json", R"({"FirstUseDate": "2016-02-16T15:03:57.999+01:00"})");
     PluginSettings::Load();
-    EXPECT_EQ(PluginSettings::settings.FirstUseDate, juce::Time::fromISO8601("20160216T140357.999Z"));
+    EXPECT_EQ(PluginSettings::Get().FirstUseDate, juce::Time::fromISO8601("20160216T140357.999Z"));
 }
 
 TEST_F(SettingsFile, FolderInPlaceOfTheFileFailsSilently)
 {
     writeResource("Settings.json/keep.txt", "x"); // a folder that cannot be removed
-    PluginSettings::settings.UiScaling = 125;
+    plugin_testing::changeSettings([](PluginSettings& s) { s.UiScaling = 125; });
     PluginSettings::Load();
-    EXPECT_EQ(PluginSettings::settings.UiScaling, 125);
+    EXPECT_EQ(PluginSettings::Get().UiScaling, 125);
     EXPECT_TRUE(settingsFile().isDirectory());
     EXPECT_EQ(resourceDir().findChildFiles(juce::File::findFiles, false, "*").size(), 0);
 }

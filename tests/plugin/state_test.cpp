@@ -81,8 +81,8 @@ TEST_F(HostState, RoundTripBetweenInstances)
     ASSERT_NE(target.modelSource->PendingModel.load(), nullptr);
     EXPECT_NEAR(target.modelSource->LoudnessGain, reference::loudnessGain(-4.0f), 1e-7f);
     // The process-wide last choice is not touched by a restore.
-    EXPECT_EQ(PluginSettings::settings.LastSelectedModelId, "A");
-    EXPECT_EQ(PluginSettings::settings.LastSelectedModelIdx, 1);
+    EXPECT_EQ(PluginSettings::Get().LastSelectedModelId, "A");
+    EXPECT_EQ(PluginSettings::Get().LastSelectedModelIdx, 1);
 
     // Saving the restored instance gives the same document back.
     juce::MemoryBlock again;

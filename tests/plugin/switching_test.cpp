@@ -99,7 +99,7 @@ TEST_F(Switching, ModelChangeIsSilentUntilItsFirstModel)
     // Snapshot 0 of B has no model file: the new entry has no model and the path is silent.
     processor.setModel("B", 0);
     EXPECT_EQ(processor.modelSource->ModelId, "B");
-    EXPECT_EQ(processor.modelSource->ProgramIndex, 0);
+    EXPECT_EQ(processor.modelSource->ProgramIndex, -1);
     EXPECT_EQ(processor.modelSource->PendingModel.load(), nullptr);
     EXPECT_EQ(processor.modelSource->ActiveModel.load(), nullptr);
     auto out = run(processor, signal(600, 0.3f, 600));
@@ -127,7 +127,7 @@ TEST_F(Switching, ModelChangeIsSilentUntilItsFirstModel)
     EXPECT_TRUE(near(channel(run(processor, x), 0), path.process(x)));
 }
 
-TEST_F(Switching, MissingModelFileKeepsThePlayingModelAndShowsTheNewPicture)
+TEST_F(Switching, MissingModelFileKeepsThePlayingModelItsRowAndPicture)
 {
     writeFolder("Gap", "", 3, { { 0, linearModelFile(tapsA, -16.0) }, { 2, linearModelFile(tapsB, -4.0) } }, true);
     CorvaneAudioProcessor processor;
@@ -141,12 +141,12 @@ TEST_F(Switching, MissingModelFileKeepsThePlayingModelAndShowsTheNewPicture)
     EXPECT_EQ(processor.modelPicture->getWidth(), 2);
 
     processor.setProgram(1);
-    EXPECT_EQ(processor.modelSource->ProgramIndex, 1);
+    EXPECT_EQ(processor.modelSource->ProgramIndex, 0);
     EXPECT_EQ(processor.modelSource->PendingModel.load(), nullptr);
     EXPECT_EQ(processor.modelSource->ActiveModel.load(), playing);
     EXPECT_NEAR(processor.modelSource->LoudnessGain, reference::loudnessGain(-16.0f), 1e-7f);
-    EXPECT_EQ(processor.modelPicture->getWidth(), 3);
-    EXPECT_TRUE(processor.modelLoadError.isEmpty());
+    EXPECT_EQ(processor.modelPicture->getWidth(), 2);
+    EXPECT_FALSE(processor.modelLoadError.isEmpty());
 
     // The same model instance plays on, its history intact.
     x = signal(500, 0.3f, 500);
@@ -284,7 +284,7 @@ TEST_F(Switching, FailedLoadsKeepEverythingAndNeverEscape)
     {
         SCOPED_TRACE(broken[static_cast<size_t>(row - 1)]);
         EXPECT_NO_THROW(processor.setProgram(row));
-        EXPECT_EQ(processor.modelSource->ProgramIndex, row);
+        EXPECT_EQ(processor.modelSource->ProgramIndex, 0);
         EXPECT_FALSE(processor.modelLoadError.isEmpty());
         EXPECT_EQ(processor.modelSource->PendingModel.load(), nullptr);
         EXPECT_EQ(processor.modelSource->ActiveModel.load(), playing);
@@ -297,15 +297,15 @@ TEST_F(Switching, FailedLoadsKeepEverythingAndNeverEscape)
     }
 
     // A good file loads again afterwards, and the error is cleared.
-    processor.setProgram(0);
+    processor.setModel("Bad", 0);
     EXPECT_NE(processor.modelSource->PendingModel.load(), nullptr);
     EXPECT_TRUE(processor.modelLoadError.isEmpty());
 
-    // Through setModel: the new entry is in place, without models.
+    // Through setModel: the new entry is in place, without models or a current row.
     for (int row = 1; row < rows; ++row)
     {
         EXPECT_NO_THROW(processor.setModel("Bad", row));
-        EXPECT_EQ(processor.modelSource->ProgramIndex, row);
+        EXPECT_EQ(processor.modelSource->ProgramIndex, -1);
         EXPECT_EQ(processor.modelSource->PendingModel.load(), nullptr);
         EXPECT_TRUE(allZero(channel(run(processor, signal(100)), 0)));
     }
@@ -313,9 +313,14 @@ TEST_F(Switching, FailedLoadsKeepEverythingAndNeverEscape)
     // Through the host state and the constructor.
     juce::MemoryBlock state;
     processor.getStateInformation(state);
+    auto xml = juce::AudioProcessor::getXmlFromBinary(state.getData(), static_cast<int>(state.getSize()));
+    ASSERT_NE(xml, nullptr);
+    xml->getChildByName("ProgramIndex")->getFirstChildElement()->setText(juce::String(rows - 1));
+    juce::AudioProcessor::copyXmlToBinary(*xml, state);
     CorvaneAudioProcessor other;
     EXPECT_NO_THROW(other.setStateInformation(state.getData(), static_cast<int>(state.getSize())));
-    EXPECT_EQ(other.modelSource->ProgramIndex, rows - 1);
+    EXPECT_EQ(other.modelSource->ModelId, "Bad");
+    EXPECT_EQ(other.modelSource->ProgramIndex, -1);
     EXPECT_EQ(other.modelSource->PendingModel.load(), nullptr);
     for (int row : { 1, 6, 15 })
     {
