@@ -45,7 +45,26 @@ public:
         for (int i = 0; i < n; ++i)
             output[i] = state = 0.7f * input[i] + 0.5f * state;
     }
+    void remember_state() override { remembered = state; }
+    void restore_state() override { state = remembered; }
     float state = 0.0f;
+    float remembered = 0.0f;
+};
+
+// Copies its input, but for one call (counted from 0) outputs `value` throughout.
+class BlowUpModel : public kep::DSP
+{
+public:
+    BlowUpModel(int badCall_, float value_) : kep::DSP(48000.0), badCall(badCall_), value(value_) {}
+    void process(float* input, float* output, int n) override
+    {
+        kep::DSP::process(input, output, n);
+        if (calls++ == badCall)
+            std::fill(output, output + n, value);
+    }
+    int badCall;
+    float value;
+    int calls = 0;
 };
 
 class CountingModel : public kep::DSP
@@ -206,9 +225,9 @@ struct Processor
         return b;
     }
 
-    bool run(std::vector<float>& x, int rate, kep::DSP& model, float loud, ToneSwitches t)
+    bool run(std::vector<float>& x, int rate, kep::DSP& model, float loud, ToneSwitches t, float outputGain = 1.0f)
     {
-        return chain.processBlock(x.data(), static_cast<int>(x.size()), rate, model, loud, t, state);
+        return chain.processBlock(x.data(), static_cast<int>(x.size()), rate, model, loud, t, state, outputGain);
     }
 };
 
@@ -425,9 +444,106 @@ TEST(ModelChain, ChunkPathAllocatesNothing)
     Processor proc;
     kep::DSP identity(48000.0);
     std::vector<float> x = noise(1001, 12);
+    std::vector<float> poisoned = noise(600, 13);
+    poisoned[300] = NAN;
     alloc_counter::Scope scope;
     for (int rate : {48000, 96000})
+    {
         proc.run(x, rate, identity, 1.0f, allOn);
+        proc.run(poisoned, rate, identity, 1.0f, allOn);
+    }
     proc.chain.processChunk(x.data(), 77, 96000, identity, 1.0f, allOn, proc.state);
+    proc.chain.reset(proc.state, &identity);
     EXPECT_EQ(scope.counts().allocations, 0u);
+}
+
+// The output of a fresh chain and model for `input`, at a rate, tones on, output gain 2.
+std::vector<float> freshOutput(std::vector<float> input, int rate)
+{
+    Processor fresh;
+    SmoothingModel model;
+    fresh.run(input, rate, model, 0.8f, allOn, 2.0f);
+    return input;
+}
+
+// A NaN or an infinity in the input silences exactly the chunk that carries it; every state is
+// cleared there, so from the next chunk on the output is that of a fresh chain.
+TEST(ModelChain, NonFiniteInputStaysInItsChunk)
+{
+    const int chunk = ModelChain::maxChunk, bad = 2 * chunk, total = 5 * chunk;
+    const std::vector<float> clean = noise(total, 21);
+    const std::vector<std::vector<int>> placements = {{bad + 100}, {bad}, {bad + chunk - 1}, {}};
+    for (int rate : {48000, 96000})
+        for (float value : {NAN, INFINITY, -INFINITY})
+            for (size_t p = 0; p < placements.size(); ++p)
+            {
+                SCOPED_TRACE(testing::Message() << rate << " Hz, " << value << ", placement " << p);
+                std::vector<float> x = clean;
+                if (placements[p].empty())
+                    std::fill(x.begin() + bad, x.begin() + bad + chunk, value); // the whole chunk
+                for (int i : placements[p])
+                    x[static_cast<size_t>(i)] = value;
+
+                Processor proc;
+                SmoothingModel model;
+                model.remember_state();
+                proc.run(x, rate, model, 0.8f, allOn, 2.0f);
+
+                const auto before = freshOutput(std::vector<float>(clean.begin(), clean.begin() + bad), rate);
+                const auto after = freshOutput(std::vector<float>(clean.begin() + bad + chunk, clean.end()), rate);
+                for (int i = 0; i < total; ++i)
+                {
+                    const float expected = i < bad ? before[static_cast<size_t>(i)]
+                                           : i < bad + chunk ? 0.0f
+                                                             : after[static_cast<size_t>(i - bad - chunk)];
+                    ASSERT_EQ(x[static_cast<size_t>(i)], expected) << "sample " << i;
+                }
+            }
+}
+
+// Output that turns non-finite, in the model or through the output gain, is contained the same way.
+TEST(ModelChain, NonFiniteOutputStaysInItsChunk)
+{
+    for (const auto& [value, outputGain] : {std::pair{INFINITY, 1.0f}, std::pair{1e38f, 10.0f}})
+    {
+        Processor proc;
+        BlowUpModel model(1, value);
+        std::vector<float> x = noise(3 * ModelChain::maxChunk, 22);
+        const std::vector<float> in = x;
+        EXPECT_TRUE(proc.run(x, 48000, model, 1.0f, allOn, outputGain));
+
+        Processor fresh;
+        BlowUpModel copy(-1, 0.0f);
+        std::vector<float> after(in.begin() + 2 * ModelChain::maxChunk, in.end());
+        fresh.run(after, 48000, copy, 1.0f, allOn, outputGain);
+        for (int i = 0; i < 3 * ModelChain::maxChunk; ++i)
+        {
+            const int c = i / ModelChain::maxChunk;
+            ASSERT_TRUE(std::isfinite(x[static_cast<size_t>(i)])) << i;
+            if (c == 1)
+                ASSERT_EQ(x[static_cast<size_t>(i)], 0.0f) << i;
+            if (c == 2)
+                ASSERT_EQ(x[static_cast<size_t>(i)], after[static_cast<size_t>(i - 2 * ModelChain::maxChunk)]) << i;
+        }
+    }
+}
+
+// After reset() the chain, at either phase, plays exactly as a fresh one.
+TEST(ModelChain, ResetStartsAfresh)
+{
+    for (int rate : {48000, 96000})
+    {
+        Processor proc;
+        SmoothingModel model;
+        model.remember_state();
+        std::vector<float> played = noise(333, 23);
+        proc.run(played, rate, model, 0.8f, allOn, 2.0f);
+        proc.chain.reset(proc.state, &model);
+        EXPECT_EQ(proc.chain.phase(), 0);
+
+        std::vector<float> x = noise(700, 24);
+        const auto expected = freshOutput(x, rate);
+        proc.run(x, rate, model, 0.8f, allOn, 2.0f);
+        EXPECT_EQ(x, expected) << rate;
+    }
 }

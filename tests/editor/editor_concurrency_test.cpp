@@ -70,4 +70,37 @@ TEST_F(EditorConcurrency, WindowOpenWhileHostRestoresAndAudioPlays)
     EXPECT_GT(restores.load(), 0);
     EXPECT_EQ(editor->tableEntry, processor.modelSource);
 }
+
+// A host loading a project constructs instances on its own thread (each loads the settings and
+// reads the last choice) while the window records choices on the message thread. Under
+// ThreadSanitizer any unguarded use of the shared settings record fails the test.
+TEST_F(EditorConcurrency, InstancesConstructedWhileTheWindowRecordsChoices)
+{
+    makeCatalogue();
+    CorvaneAudioProcessor processor;
+    auto editor = openEditor(processor);
+
+    std::atomic<int> constructed { 0 };
+    std::thread host([&] {
+        for (int i = 0; i < 20; ++i, ++constructed)
+            CorvaneAudioProcessor instance;
+    });
+    const char* ids[] = { "LinearClean", "ConvCrunch" };
+    for (int round = 0; constructed.load() < 20; ++round)
+    {
+        editor->snapshotTable.selectRow(round % 2);
+        if (round % 3 == 0)
+            editor->modelSelectionDialog.onModelChange(ids[round % 2]);
+        if (round % 5 == 0)
+            editor->uiScalingChosen(round % 2 == 0 ? 100 : 90);
+        pumpMessages(1);
+    }
+    host.join();
+
+    // The file names one model with a row of that model.
+    const auto choice = processor.currentChoice();
+    EXPECT_EQ(savedSetting(settingsFile(), "LastSelectedModelId").toString(), choice.first);
+    EXPECT_EQ(static_cast<int>(savedSetting(settingsFile(), "LastSelectedModelIdx")), choice.second);
+}
 } // namespace
+

@@ -102,7 +102,7 @@ TEST_F(EditorTable, ModelDialogChoiceIsRecordedAndPlayed)
 {
     makeCatalogue();
     CorvaneAudioProcessor processor;
-    processor.setModel("LinearClean", 0);
+    processor.setModel("LinearClean", 1);
     processor.setPlayConfigDetails(2, 2, 48000.0, 256);
     processor.prepareToPlay(48000.0, 256);
     auto editor = openEditor(processor);
@@ -116,7 +116,16 @@ TEST_F(EditorTable, ModelDialogChoiceIsRecordedAndPlayed)
     EXPECT_FALSE(editor->modalOverlay.isVisible());
     EXPECT_EQ(processor.currentChoice(), std::make_pair(juce::String("LstmLead"), 0));
     EXPECT_EQ(editor->modelButton.getButtonText(), "LSTM Lead");
+    // The table shows the row that plays, and the settings name model and row as a pair (the
+    // row played before, 1, is not a row of the new model).
+    EXPECT_EQ(editor->snapshotTable.getSelectedRow(), 0);
     EXPECT_EQ(savedSetting(settingsFile(), "LastSelectedModelId").toString(), "LstmLead");
+    EXPECT_EQ(static_cast<int>(savedSetting(settingsFile(), "LastSelectedModelIdx")), 0);
+    {
+        CorvaneAudioProcessor next; // starts with what the last choice played
+        EXPECT_EQ(next.currentChoice(), std::make_pair(juce::String("LstmLead"), 0));
+        EXPECT_NE(next.modelSource->PendingModel.load(), nullptr);
+    }
 
     juce::AudioBuffer<float> buffer(2, 256);
     for (int i = 0; i < 256; ++i)
@@ -124,5 +133,47 @@ TEST_F(EditorTable, ModelDialogChoiceIsRecordedAndPlayed)
     juce::MidiBuffer midi;
     processor.processBlock(buffer, midi);
     EXPECT_GT(buffer.getMagnitude(0, 0, 256), 0.0f);
+}
+
+// A row whose snapshot cannot play (no model file, or one that is refused) leaves the previous
+// snapshot playing: the table goes back to its row, and the settings and the host state name it.
+TEST_F(EditorTable, RowThatCannotPlayGivesWayToTheRowThatPlays)
+{
+    makeCatalogue("--only WaveHigh"); // row 0 plays, row 1 has no model file, row 2 is refused
+    CorvaneAudioProcessor processor;
+    auto editor = openEditor(processor);
+    ASSERT_EQ(processor.currentChoice(), std::make_pair(juce::String("WaveHigh"), 0));
+    for (const int row : { 1, 2 })
+    {
+        editor->snapshotTable.selectRow(row);
+        EXPECT_EQ(editor->snapshotTable.getSelectedRow(), 0) << row;
+        EXPECT_EQ(processor.currentChoice(), std::make_pair(juce::String("WaveHigh"), 0)) << row;
+        EXPECT_EQ(static_cast<int>(savedSetting(settingsFile(), "LastSelectedModelIdx")), 0) << row;
+        EXPECT_EQ(savedSetting(settingsFile(), "LastSelectedModelId").toString(), "WaveHigh") << row;
+        juce::MemoryBlock state;
+        processor.getStateInformation(state);
+        const auto xml = juce::AudioProcessor::getXmlFromBinary(state.getData(), static_cast<int>(state.getSize()));
+        ASSERT_NE(xml, nullptr);
+        EXPECT_EQ(xml->getChildByName("ProgramIndex")->getAllSubText(), "0") << row;
+    }
+}
+
+// A host state restored on the message thread with the window open: the table selects the
+// restored row at once.
+TEST_F(EditorTable, RestoreOnTheMessageThreadSelectsTheRestoredRow)
+{
+    makeCatalogue();
+    CorvaneAudioProcessor source;
+    source.setModel("LinearClean", 1);
+    juce::MemoryBlock state;
+    source.getStateInformation(state);
+
+    CorvaneAudioProcessor processor;
+    processor.setModel("ConvCrunch", 0);
+    auto editor = openEditor(processor);
+    processor.setStateInformation(state.getData(), static_cast<int>(state.getSize()));
+    EXPECT_EQ(editor->tableEntry, processor.modelSource);
+    EXPECT_EQ(editor->snapshotTable.getSelectedRow(), 1);
+    EXPECT_EQ(editor->modelButton.getButtonText(), "Linear Clean");
 }
 } // namespace

@@ -7,6 +7,7 @@
 // catalogue that tools/make_catalogue.py writes.
 #include <atomic>
 #include <cmath>
+#include <cstring>
 #include <iostream>
 #include <thread>
 #include <vector>
@@ -331,6 +332,128 @@ void switchWhileAnotherThreadProcesses()
     check(stateNames(*plugin, last), "after the restores the state names the last choice, " + describe(last));
     check(peakAfterLast > 0.0f, "the last choice plays on the audio thread");
 }
+
+// The four fixture architectures, each at a snapshot that plays.
+const Choice demoModels[] = { { "LinearClean", 0, true }, { "ConvCrunch", 0, true }, { "LstmLead", 0, true },
+                              { "WaveHigh", 0, true } };
+
+// A fresh, prepared instance playing the choice; null (and a failed check) when it cannot load.
+std::unique_ptr<juce::AudioPluginInstance> playing(const Choice& choice, int rate, int block)
+{
+    auto plugin = load(rate, block);
+    if (plugin == nullptr)
+        return nullptr;
+    choose(*plugin, choice);
+    ferrowick_render::prepareMonoIn(*plugin, rate, block);
+    return plugin;
+}
+
+bool sameSamples(const juce::AudioBuffer<float>& a, const juce::AudioBuffer<float>& b)
+{
+    if (a.getNumChannels() != b.getNumChannels() || a.getNumSamples() != b.getNumSamples())
+        return false;
+    for (int ch = 0; ch < a.getNumChannels(); ++ch)
+        if (std::memcmp(a.getReadPointer(ch), b.getReadPointer(ch), sizeof(float) * static_cast<size_t>(a.getNumSamples())) != 0)
+            return false;
+    return true;
+}
+
+// NaN and infinities in the host's input (one sample, the first and the last sample of a block,
+// a whole block) never reach the output, and the plug-in recovers by itself: from 0.5 s after the
+// last of them, its output is that of an instance that never saw them, to within -60 dBFS.
+void nonFiniteInputIsContained()
+{
+    constexpr int block = 512;
+    for (const auto& choice : demoModels)
+        for (const int rate : { 48000, 96000 })
+        {
+            const auto what = describe(choice) + " at " + juce::String(rate) + " Hz";
+            const auto clean = ferrowick_render::makePluckedChord(rate, 1.5);
+            auto poisoned = clean;
+            poisoned.setSample(0, 1000, std::nanf(""));
+            poisoned.setSample(0, 3 * block, INFINITY);
+            poisoned.setSample(0, 6 * block - 1, -INFINITY);
+            for (int i = 8 * block; i < 9 * block; ++i)
+                poisoned.setSample(0, i, std::nanf(""));
+            const int recovered = 9 * block + rate / 2;
+
+            auto a = playing(choice, rate, block);
+            auto b = playing(choice, rate, block);
+            if (a == nullptr || b == nullptr)
+                return;
+            const auto out = ferrowick_render::renderThrough(*a, poisoned, block);
+            const auto reference = ferrowick_render::renderThrough(*b, clean, block);
+            check(ferrowick_render::measure(out).finite, what + ": every output sample finite");
+            float worst = 0.0f;
+            for (int i = recovered; i < out.getNumSamples(); ++i)
+                worst = juce::jmax(worst, std::abs(out.getSample(0, i) - reference.getSample(0, i)));
+            check(worst <= 1.0e-3f, what + ": 0.5 s after the last bad sample within -60 dBFS of a clean run (off by "
+                                        + ferrowick_render::dbfs(worst) + " dBFS)");
+            check(ferrowick_render::measure(reference).rms > audible, what + ": the clean run plays");
+        }
+}
+
+// After the host resets the instance (reset(), and prepareToPlay again), the same input gives the
+// same output, bit for bit, as a fresh instance.
+void resetStartsAfresh()
+{
+    constexpr int block = 480;
+    for (const auto& choice : demoModels)
+        for (const int rate : { 48000, 96000 })
+        {
+            const auto what = describe(choice) + " at " + juce::String(rate) + " Hz";
+            const auto input = ferrowick_render::makePluckedChord(rate, 0.5);
+            auto fresh = playing(choice, rate, block);
+            auto used = playing(choice, rate, block);
+            if (fresh == nullptr || used == nullptr)
+                return;
+            const auto expected = ferrowick_render::renderThrough(*fresh, input, block);
+            check(sameSamples(ferrowick_render::renderThrough(*used, input, block), expected),
+                  what + ": two fresh instances agree");
+            used->reset();
+            check(sameSamples(ferrowick_render::renderThrough(*used, input, block), expected),
+                  what + ": after reset() the output is a fresh instance's, bit for bit");
+            used->releaseResources();
+            ferrowick_render::prepareMonoIn(*used, rate, block);
+            check(sameSamples(ferrowick_render::renderThrough(*used, input, block), expected),
+                  what + ": after prepareToPlay the output is a fresh instance's, bit for bit");
+        }
+}
+
+// A model that passes its input through: an impulse comes out as late as the latency the plug-in
+// reports, 0 at 48 kHz and the resampling's delay at 96 kHz.
+void latencyIsReported(const juce::File& models)
+{
+    const auto folder = models.getChildFile("Impulse");
+    folder.getChildFile("models").createDirectory();
+    folder.getChildFile("metadata.txt").replaceWithText("ModelId=Impulse\nDeviceName=Impulse\n");
+    folder.getChildFile("settings.txt").replaceWithText("Setting,Gain\nThrough,0\n");
+    folder.getChildFile("models/000.kep")
+        .replaceWithText(R"({"version": "0.5.0", "architecture": "Linear", "config": {"receptive_field": 1, "bias": false},
+                            "weights": [1.0], "metadata": {"loudness": -10}})");
+
+    constexpr int block = 256;
+    for (const auto& [rate, expected] : { std::pair { 48000, 0 }, std::pair { 96000, 42 } })
+        for (const int at : { 4000, 4001 })
+        {
+            auto plugin = playing({ "Impulse", 0, true }, rate, block);
+            if (plugin == nullptr)
+                return;
+            juce::AudioBuffer<float> impulse(1, 8000);
+            impulse.clear();
+            impulse.setSample(0, at, 0.5f);
+            const auto out = ferrowick_render::renderThrough(*plugin, impulse, block);
+            int peakAt = 0;
+            for (int i = 0; i < out.getNumSamples(); ++i)
+                if (std::abs(out.getSample(0, i)) > std::abs(out.getSample(0, peakAt)))
+                    peakAt = i;
+            const int reported = ferrowick_render::reportedLatency(*plugin);
+            check(peakAt - at == reported && reported == expected,
+                  juce::String(rate) + " Hz, impulse at " + juce::String(at) + ": comes out " + juce::String(peakAt - at)
+                      + " samples late, the plug-in reports " + juce::String(reported));
+        }
+    folder.deleteRecursively();
+}
 } // namespace
 
 int main(int argc, char** argv)
@@ -356,6 +479,10 @@ int main(int argc, char** argv)
         std::cout << "== model and snapshot changes while playing" << std::endl;
         switchBetweenBlocks();
         switchWhileAnotherThreadProcesses();
+        std::cout << "== non-finite input, resets and the reported latency" << std::endl;
+        nonFiniteInputIsContained();
+        resetStartsAfresh();
+        latencyIsReported(models);
     }
     std::cout << (failures == 0 ? "all host audio checks passed"
                                 : juce::String(failures) + " host audio check(s) failed")

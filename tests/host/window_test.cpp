@@ -388,9 +388,9 @@ void windowChecks(juce::AudioPluginInstance& plugin, HostWindow& window, const j
 }
 
 // A click on the model button opens the dialog; a click on one of its buttons changes the model
-// that the audio plays.
+// that the audio plays, and the settings record it for the next instance.
 void modelDialogByPointer(juce::AudioPluginInstance& plugin, HostWindow& window, AudioThread& audio,
-                          const juce::File& resources, const juce::Image& background)
+                          const juce::File& bundle, const juce::File& resources, const juce::Image& background)
 {
     OpenWindow open(plugin, window);
     if (open.editor == nullptr)
@@ -450,6 +450,23 @@ void modelDialogByPointer(juce::AudioPluginInstance& plugin, HostWindow& window,
     check(rms(now) > 0.0f, "the chosen model plays: rms " + juce::String(rms(now)));
     check(relativeDifference(playing, now) > 0.2f,
           "the audio changed with the model: difference " + juce::String(relativeDifference(playing, now)));
+
+    // The settings name the model and the snapshot that play, as a pair, and a new instance
+    // starts with exactly them.
+    const auto state = ferrowick_host::readPluginState(plugin);
+    const auto index = state != nullptr ? ferrowick_host::stateProgramIndex(*state) : juce::String("<no state>");
+    check(index == "0", "the chosen model plays its first snapshot: " + index);
+    const auto settings = juce::JSON::parse(resources.getChildFile("Settings.json"));
+    check(settings["LastSelectedModelId"].toString() == after && settings["LastSelectedModelIdx"].toString() == index,
+          "Settings.json names what plays: " + juce::JSON::toString(settings, true));
+    if (auto next = loadPlugin(bundle))
+    {
+        const auto nextState = ferrowick_host::readPluginState(*next);
+        check(nextState != nullptr && ferrowick_host::stateModelId(*nextState) == after
+                  && ferrowick_host::stateProgramIndex(*nextState) == index,
+              "a new instance starts with " + after + "/" + index);
+        next->releaseResources();
+    }
 }
 
 void run(const juce::File& bundle, const juce::File& resources, const juce::File& backgroundFile)
@@ -489,7 +506,7 @@ void run(const juce::File& bundle, const juce::File& resources, const juce::File
           "the plug-in left no X window behind: " + juce::String(countWindowsOf(pluginClient)) + " (before "
               + juce::String(windowsBefore) + ")");
 
-    modelDialogByPointer(*plugin, window, audio, resources, background);
+    modelDialogByPointer(*plugin, window, audio, bundle, resources, background);
 
     audio.stopThread(2000);
     check(audio.blocks.load() > 100, "audio kept running: " + juce::String(audio.blocks.load()) + " blocks");

@@ -76,22 +76,38 @@ TEST_F(RealTime, AudioThreadNeitherAllocatesNorFrees)
         processor.prepareToPlay(rate, 2048);
         Blocks blocks;
 
+        // A host's reset() between blocks, and the blocks that carry it out.
+        auto resetAndPlay = [&](const char* what) {
+            alloc_counter::Counts counts;
+            {
+                alloc_counter::Scope scope;
+                processor.reset();
+                counts = scope.counts();
+            }
+            EXPECT_NOTHING_ALLOCATED(counts, what);
+            EXPECT_NOTHING_ALLOCATED(blocks.play(processor, 4), what);
+        };
+
         // A Linear model has no warm-up; its input history is sized when it is loaded, so even its
         // first block allocates nothing.
         processor.setModel("LinearClean", 0);
         EXPECT_NOTHING_ALLOCATED(blocks.play(processor, 24), "Linear");
+        resetAndPlay("Linear after reset");
         processor.setProgram(1);
         EXPECT_NOTHING_ALLOCATED(blocks.play(processor, 4), "Linear after setProgram");
 
         // Hand-offs between blocks: each block after a change is counted too.
         processor.setModel("ConvCrunch", 0);
         EXPECT_NOTHING_ALLOCATED(blocks.play(processor, 12), "ConvNet after setModel");
+        resetAndPlay("ConvNet after reset");
         processor.setProgram(1);
         EXPECT_NOTHING_ALLOCATED(blocks.play(processor, 12), "ConvNet (batch norm) after setProgram");
         processor.setModel("LstmLead", 0);
         EXPECT_NOTHING_ALLOCATED(blocks.play(processor, 12), "LSTM after setModel");
+        resetAndPlay("LSTM after reset");
         processor.setModel("WaveHigh", 0);
         EXPECT_NOTHING_ALLOCATED(blocks.play(processor, 12), "WaveNet after setModel");
+        resetAndPlay("WaveNet after reset");
         processor.setProgram(1); // no model file: the WaveNet plays on
         EXPECT_NOTHING_ALLOCATED(blocks.play(processor, 4), "missing model file");
         processor.setProgram(2); // broken model file

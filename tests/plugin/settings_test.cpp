@@ -1,6 +1,9 @@
+#include <csignal>
 #include <cstdlib>
 #include <ctime>
 #include <regex>
+
+#include <sys/resource.h>
 
 #include "plugin_test_util.h"
 
@@ -94,6 +97,33 @@ TEST_F(SettingsFile, SaveWritesCurrentValuesEscapedAndLeavesNoTemporaryFile)
     EXPECT_EQ(PluginSettings::Get().FirstUseDate, saved.FirstUseDate);
     EXPECT_EQ(PluginSettings::Get().LastSelectedModelId, saved.LastSelectedModelId);
     EXPECT_EQ(PluginSettings::Get().LastSelectedModelIdx, saved.LastSelectedModelIdx);
+}
+
+// A disk that fills up while the settings are written: the file size limit makes the write
+// stop after a few bytes, as a full disk would. The user's record stays as it was.
+TEST_F(SettingsFile, WriteThatDoesNotReachTheDiskWholeKeepsTheOldFile)
+{
+    plugin_testing::changeSettings([](PluginSettings& s) { s.LastSelectedModelId = "Kept"; });
+    PluginSettings::Save();
+    const auto before = fileBytes(settingsFile());
+    ASSERT_TRUE(before.contains("Kept"));
+
+    rlimit previous {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &previous), 0);
+    const auto previousSignal = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = previous;
+    small.rlim_cur = 20;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    PluginSettings::Update([](PluginSettings& s) { s.LastSelectedModelId = "Lost"; });
+    ::setrlimit(RLIMIT_FSIZE, &previous);
+    std::signal(SIGXFSZ, previousSignal);
+
+    EXPECT_EQ(fileBytes(settingsFile()), before);
+    EXPECT_EQ(resourceDir().findChildFiles(juce::File::findFiles, false, "*", juce::File::FollowSymlinks::no).size(), 1)
+        << "no temporary file is left behind";
+    // The record in memory has the change; the next save that succeeds writes it.
+    PluginSettings::Save();
+    EXPECT_TRUE(fileBytes(settingsFile()).contains("Lost"));
 }
 
 TEST_F(SettingsFile, ZoneSuffixFollowsTheLocalZone)

@@ -3,6 +3,12 @@
 #include <cmath>
 #include <vector>
 
+namespace juce
+{
+// The framework's own step of its message loop (defined in juce_events).
+bool dispatchNextMessageOnSystemQueue(bool returnIfNoPendingMessages);
+} // namespace juce
+
 namespace ferrowick_render
 {
 
@@ -127,6 +133,17 @@ juce::AudioBuffer<float> renderThrough(juce::AudioPluginInstance& plugin, const 
             out.copyFrom(ch, position, view, ch, 0, n);
     }
     return out;
+}
+
+int reportedLatency(juce::AudioPluginInstance& plugin)
+{
+    // A plug-in announces a latency set while it is prepared through the VST3 restart call, which
+    // reaches the host's instance through the message loop.
+    const auto end = juce::Time::getMillisecondCounter() + 200;
+    while (juce::Time::getMillisecondCounter() < end)
+        if (!juce::dispatchNextMessageOnSystemQueue(true))
+            juce::Thread::sleep(1);
+    return plugin.getLatencySamples();
 }
 
 } // namespace ferrowick_render

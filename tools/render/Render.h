@@ -32,4 +32,9 @@ int prepareMonoIn(juce::AudioPluginInstance& plugin, double sampleRate, int bloc
 juce::AudioBuffer<float> renderThrough(juce::AudioPluginInstance& plugin, const juce::AudioBuffer<float>& monoInput,
                                        int blockSize);
 
+// The latency, in samples, that the prepared instance reports to its host. Runs the message loop
+// for a moment first (call it on the message thread), so that a latency the plug-in announced
+// while it was prepared has arrived.
+int reportedLatency(juce::AudioPluginInstance& plugin);
+
 } // namespace ferrowick_render
