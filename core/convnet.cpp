@@ -147,7 +147,7 @@ void ConvNet::_update_buffers_(float* input, int num_frames)
     const bool grown = input_buffer.size() != history_before;
     for (size_t k = 0; k < stage_signals.size(); k++)
     {
-        const Eigen::Index rows = k == 0 ? 1 : blocks[k - 1].conv.get_out_channels();
+        const Eigen::Index rows = stage_rows_(k);
         Eigen::MatrixXf& stage = stage_signals[k];
         if (grown || stage.rows() != rows || stage.cols() != columns)
             stage.setZero(rows, columns);
@@ -169,6 +169,45 @@ void ConvNet::_rewind_buffers_()
             stage.col(field - d + i) = stage.col(offset - d + i);
     }
     Buffer::_rewind_buffers_();
+}
+
+bool ConvNet::stage_holds_window_(size_t k, int64_t offset) const
+{
+    const Eigen::MatrixXf& stage = stage_signals[k];
+    return stage.rows() == stage_rows_(k) && stage.cols() == static_cast<Eigen::Index>(input_buffer.size())
+           && offset >= blocks[k].conv.dilation && offset <= stage.cols();
+}
+
+void ConvNet::remember_state()
+{
+    Buffer::remember_state();
+    const int64_t offset = input_buffer_offset;
+    for (size_t k = 0; k < blocks.size(); k++)
+    {
+        const int64_t d = blocks[k].conv.dilation;
+        // A stage not in use yet reads as the zeros it will be made of.
+        const bool holds = stage_holds_window_(k, offset);
+        state_copy_.keep(holds ? stage_signals[k].data() + (offset - d) * stage_rows_(k) : nullptr, stage_rows_(k) * d);
+    }
+}
+
+void ConvNet::restore_state()
+{
+    if (!state_copy_.kept())
+        return;
+    StateCopy::Reader reader(state_copy_);
+    const bool history_fits = put_back_history_(reader);
+    const int64_t offset = input_buffer_offset;
+    for (size_t k = 0; k < blocks.size(); k++)
+    {
+        const int64_t d = blocks[k].conv.dilation;
+        Eigen::MatrixXf& stage = stage_signals[k];
+        const bool holds = history_fits && stage_holds_window_(k, offset);
+        reader.put_back(holds ? stage.data() + (offset - d) * stage_rows_(k) : nullptr, stage_rows_(k) * d);
+        // With the history cleared, so is every stage.
+        if (!history_fits)
+            stage.setZero();
+    }
 }
 
 void ConvNet::process(float* input, float* output, int num_frames)

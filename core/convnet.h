@@ -50,6 +50,12 @@ public:
     int PrewarmSamples() override { return prewarm_samples; }
     void _update_buffers_(float* input, int num_frames) override;
     void _rewind_buffers_() override;
+    // Besides what Buffer keeps, keeps for every stage that a block reads the dilation's worth of
+    // columns before the offset. The last stage, and the input history itself, are read only
+    // where the block has just written them. A stage left narrower than the history (by a
+    // reserve_history() that grew it) is zeroed by the next block, so nothing is put back there.
+    void remember_state() override;
+    void restore_state() override;
 
     std::vector<ConvNetBlock> blocks;
     std::vector<Eigen::MatrixXf> stage_signals;
@@ -58,6 +64,11 @@ public:
     Eigen::VectorXf head_weight;
     float head_bias = 0.0f;
     int32_t prewarm_samples = 0;
+
+private:
+    Eigen::Index stage_rows_(size_t k) const { return k == 0 ? 1 : blocks[k - 1].conv.get_out_channels(); }
+    // Whether stage k is the history's width and holds the dilation's worth of columns before offset.
+    bool stage_holds_window_(size_t k, int64_t offset) const;
 };
 
 } // namespace convnet

@@ -85,4 +85,39 @@ void Buffer::_rewind_buffers_()
     input_buffer_offset = receptive_field;
 }
 
+bool Buffer::holds_window_(int64_t offset) const
+{
+    return offset >= receptive_field && offset <= static_cast<int64_t>(input_buffer.size());
+}
+
+void Buffer::remember_state()
+{
+    state_copy_.start();
+    kept_offset_ = input_buffer_offset;
+    const bool holds = holds_window_(kept_offset_);
+    state_copy_.keep(holds ? input_buffer.data() + (kept_offset_ - receptive_field) : nullptr, receptive_field);
+}
+
+void Buffer::restore_state()
+{
+    if (!state_copy_.kept())
+        return;
+    StateCopy::Reader reader(state_copy_);
+    put_back_history_(reader);
+}
+
+bool Buffer::put_back_history_(StateCopy::Reader& reader)
+{
+    if (!holds_window_(kept_offset_))
+    {
+        reader.put_back(nullptr, receptive_field);
+        std::fill(input_buffer.begin(), input_buffer.end(), 0.0f);
+        input_buffer_offset = receptive_field;
+        return false;
+    }
+    reader.put_back(input_buffer.data() + (kept_offset_ - receptive_field), receptive_field);
+    input_buffer_offset = kept_offset_;
+    return true;
+}
+
 } // namespace kep

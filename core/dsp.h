@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/state_copy.h"
+
 namespace kep
 {
 
@@ -61,9 +63,28 @@ public:
     // reallocate it. Lets a model that is not warmed up be made ready off the audio thread.
     void reserve_history(int num_frames);
 
+    // Keeps the offset and the receptive field's worth of history before it: what a rewind keeps,
+    // and all that a Linear model reads of the past (it reads the newest receptive_field - 1).
+    void remember_state() override;
+    void restore_state() override;
+
     int32_t receptive_field;
     int64_t input_buffer_offset;
     std::vector<float> input_buffer;
+
+protected:
+    // The history's part of restore_state, for models that keep more after it in state_copy_.
+    // The history only grows (and a growth keeps the offset), so it always holds the kept window;
+    // should it not, it is cleared and the offset goes back to the receptive field, as in a new
+    // model, and the result is false.
+    bool put_back_history_(StateCopy::Reader& reader);
+
+    StateCopy state_copy_;
+
+private:
+    bool holds_window_(int64_t offset) const;
+
+    int64_t kept_offset_ = 0;
 };
 
 } // namespace kep

@@ -168,6 +168,28 @@ void LSTM::process(float* in, float* out, int num_frames)
     }
 }
 
+void LSTM::remember_state()
+{
+    state_copy_.start();
+    for (const LSTMCell& cell : layers)
+    {
+        state_copy_.keep(cell.input_and_hidden.data() + cell.input_size(), cell.hidden_size());
+        state_copy_.keep(cell.cell_state.data(), cell.hidden_size());
+    }
+}
+
+void LSTM::restore_state()
+{
+    if (!state_copy_.kept())
+        return;
+    StateCopy::Reader reader(state_copy_);
+    for (LSTMCell& cell : layers)
+    {
+        reader.put_back(cell.input_and_hidden.data() + cell.input_size(), cell.hidden_size());
+        reader.put_back(cell.cell_state.data(), cell.hidden_size());
+    }
+}
+
 int LSTM::PrewarmSamples()
 {
     const double half = expected_sample_rate * 0.5;

@@ -5,6 +5,7 @@
 #include <Eigen/Dense>
 
 #include "core/dsp.h"
+#include "core/state_copy.h"
 
 namespace kep
 {
@@ -45,6 +46,10 @@ public:
     void process(float* input, float* output, int num_frames) override;
     // Half a second at the model's own rate; 1 when the file gives no usable rate.
     int PrewarmSamples() override;
+    // Keeps every cell's hidden state (the tail of input_and_hidden) and cell state: all that a
+    // step reads without having written it. The cells are sized once, so these always fit.
+    void remember_state() override;
+    void restore_state() override;
 
     Eigen::VectorXf head_weight;
     float head_bias = 0.0f;
@@ -54,6 +59,7 @@ public:
 private:
     // The previous cell's hidden state, copied as the next cell's input.
     Eigen::VectorXf hidden_copy_;
+    StateCopy state_copy_;
 };
 
 } // namespace lstm

@@ -215,6 +215,42 @@ void _LayerArray::rewind_if_needed_(long count)
     buffer_start = front;
 }
 
+bool _LayerArray::holds_windows_(int64_t start) const
+{
+    for (size_t i = 0; i < layers.size(); i++)
+    {
+        const Eigen::MatrixXf& buffer = layer_buffers[i];
+        if (buffer.rows() != get_channels() || start < layers[i].history() || start > buffer.cols())
+            return false;
+    }
+    return true;
+}
+
+void _LayerArray::keep_state_(StateCopy& copy)
+{
+    kept_start_ = buffer_start;
+    const bool holds = holds_windows_(kept_start_);
+    for (size_t i = 0; i < layers.size(); i++)
+    {
+        const int64_t d = layers[i].history();
+        copy.keep(holds ? layer_buffers[i].data() + (kept_start_ - d) * get_channels() : nullptr, get_channels() * d);
+    }
+}
+
+void _LayerArray::put_back_state_(StateCopy::Reader& reader)
+{
+    const bool fits = holds_windows_(kept_start_);
+    for (size_t i = 0; i < layers.size(); i++)
+    {
+        const int64_t d = layers[i].history();
+        reader.put_back(fits ? layer_buffers[i].data() + (kept_start_ - d) * get_channels() : nullptr,
+                        get_channels() * d);
+        if (!fits)
+            layer_buffers[i].setZero();
+    }
+    buffer_start = fits ? kept_start_ : _get_receptive_field() - 1;
+}
+
 void _LayerArray::process_(const Eigen::MatrixXf& array_input, const Eigen::MatrixXf& condition,
                            Eigen::MatrixXf& head_sum, Eigen::MatrixXf& array_output, Eigen::MatrixXf& head_output,
                            long count)
@@ -348,6 +384,22 @@ void WaveNet::reserve_columns_(int64_t columns)
     for (auto& array : layer_arrays)
         for (auto& layer : array.layers)
             layer.layer_work.setZero(layer.layer_work.rows(), columns);
+}
+
+void WaveNet::remember_state()
+{
+    state_copy_.start();
+    for (auto& array : layer_arrays)
+        array.keep_state_(state_copy_);
+}
+
+void WaveNet::restore_state()
+{
+    if (!state_copy_.kept())
+        return;
+    StateCopy::Reader reader(state_copy_);
+    for (auto& array : layer_arrays)
+        array.put_back_state_(reader);
 }
 
 void WaveNet::_set_condition_array(float* input, int num_frames)

@@ -10,6 +10,7 @@
 #include "core/conv1d.h"
 #include "core/conv1x1.h"
 #include "core/dsp.h"
+#include "core/state_copy.h"
 
 namespace kep
 {
@@ -89,6 +90,14 @@ public:
     // count samples would not fit behind buffer_start.
     void rewind_if_needed_(long count);
 
+    // Keeps buffer_start and, for every layer, the history() columns of its buffer before it:
+    // all that later blocks read there without having written it.
+    void keep_state_(StateCopy& copy);
+    // Puts them back. The buffers are sized once and buffer_start never passes their end, so the
+    // windows always fit; should they not, the array starts over as a new one (zeroed buffers,
+    // buffer_start at RF - 1).
+    void put_back_state_(StateCopy::Reader& reader);
+
     int64_t _get_receptive_field() const;
     long get_channels() const { return input_projection.get_out_channels(); }
     long get_head_size() const { return head_projection.get_out_channels(); }
@@ -98,6 +107,11 @@ public:
     std::vector<Eigen::MatrixXf> layer_buffers;
     std::vector<_Layer> layers;
     Conv1x1 head_projection;
+
+private:
+    bool holds_windows_(int64_t start) const;
+
+    int64_t kept_start_ = 0;
 };
 
 class WaveNet : public DSP
@@ -112,6 +126,10 @@ public:
     int PrewarmSamples() override { return prewarm_samples; }
     virtual long _get_condition_dim() const { return 1; }
     virtual void _set_condition_array(float* input, int num_frames);
+    // Keeps what every layer array keeps (see _LayerArray::keep_state_); the condition, the
+    // head sums and the arrays' outputs are written before they are read in every block.
+    void remember_state() override;
+    void restore_state() override;
 
     int64_t block_size = 0; // length of the current block; the work matrices hold at least this many columns
     std::vector<_LayerArray> layer_arrays;
@@ -124,6 +142,8 @@ public:
 private:
     // Makes every work matrix at least `columns` wide (contents not kept).
     void reserve_columns_(int64_t columns);
+
+    StateCopy state_copy_;
 };
 
 } // namespace wavenet
