@@ -6,6 +6,9 @@ program="$1"
 bundle="$(cd "$2" && pwd)"
 catalogue="$3"
 
+# Headless: without a display name the framework would try ":0.0", which may be the virtual screen
+# of the window test running alongside.
+export DISPLAY=:headless
 export HOME="$(mktemp -d /tmp/ferrowick-host-home.XXXXXX)"
 trap 'rm -rf "$HOME"' EXIT
 resources="$HOME/.config/Quorvex/Ferrowick"
