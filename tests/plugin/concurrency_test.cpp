@@ -37,6 +37,9 @@ void switchWhilePlaying(Concurrency& fixture, double rate)
                 buffer.setSample(0, i, x);
                 buffer.setSample(1, i, x);
             }
+            // Now and then the host resets the instance on its audio thread between blocks.
+            if (blocks % 16 == 15)
+                processor.reset();
             processor.processBlock(buffer, midi);
             bool audible = false;
             for (int ch = 0; ch < 2; ++ch)
