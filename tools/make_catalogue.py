@@ -1,16 +1,18 @@
 #!/usr/bin/env python3
 """Writes a test model catalogue into a plug-in resource folder.
 
-    python3 tools/make_catalogue.py RESOURCE_DIR [--only ID]
+    python3 tools/make_catalogue.py RESOURCE_DIR [--only ID] [--demo]
 
 creates RESOURCE_DIR/Models/<id>/ with "metadata.txt", "settings.txt", "models/NNN.kep" and
 "images/NNN.jpg" for several model folders covering every architecture (Linear, ConvNet, LSTM,
 WaveNet), the tone-filter flags, GainAdjust, ScaleSettings, a snapshot without a model file and a
-broken model file. Weights come from a fixed seed and are scaled so that outputs stay small.
-Standard library only; writes nothing outside RESOURCE_DIR.
+broken model file. The models are small, fixed-seed captures of made-up devices (a clean channel
+and drive stages with their tone shaping) that play the demo chord at a sensible level and answer
+silence with silence. Standard library only; writes nothing outside RESOURCE_DIR.
 
 Which folder the file system lists first cannot be chosen: tests read the directory order back.
-"--only ID" writes just that folder (a catalogue with exactly one model).
+"--only ID" writes just that folder (a catalogue with exactly one model). "--demo" leaves out the
+snapshots that are test fixtures without a playable model (the main job's demo catalogue).
 """
 import argparse
 import json
@@ -27,17 +29,20 @@ VERSION = "0.5.0"
 
 
 class Weights:
-    """A fixed-seed source of small weights."""
+    """A fixed-seed source of weights, rounded to six decimals as a capture file stores them."""
 
     def __init__(self, seed):
         self.rng = random.Random(seed)
         self.values = []
 
+    def uniform(self, low, high):
+        return self.rng.uniform(low, high)
+
     def take(self, count, scale):
         self.values.extend(round(self.rng.uniform(-scale, scale), 6) for _ in range(count))
 
     def put(self, values):
-        self.values.extend(values)
+        self.values.extend(round(v, 6) for v in values)
 
 
 def model_file(architecture, config, weights, loudness, sample_rate=48000):
@@ -51,12 +56,29 @@ def model_file(architecture, config, weights, loudness, sample_rate=48000):
     }
 
 
-def linear_model(seed, taps=16, loudness=-18.0):
-    w = Weights(seed)
-    # A decaying, mostly low-pass FIR: weights[0] multiplies the current sample.
-    w.put([round(math.exp(-j / 4.0) * (0.5 + 0.5 * w.rng.random()) / 3.0, 6) for j in range(taps)])
-    w.put([0.0])  # bias
-    return model_file("Linear", {"receptive_field": taps, "bias": True}, w.values, loudness)
+# Every model below answers silence with exact silence from its first sample: for zero input and
+# zero state every signal on the way to the output is 0 (its biases are 0, tanh gives 0 for 0, and
+# a sigmoid gate, whatever its bias, only scales such a signal), so the state stays zero, also
+# through the warm-up. The "loudness" of a snapshot is the level of its capture: with the
+# plug-in's loudness gain, 10^((-10 - loudness) / 20), the demo chord at 0 dB gains plays at about
+# -20 dBFS RMS through the driven captures and near its own level (-27 dBFS) through the clean ones.
+
+
+def one_pole_taps(taps, cutoff, rate=48000):
+    """The impulse response of a one-pole low-pass at cutoff Hz, cut after taps samples and
+    scaled to unity gain at DC."""
+    a = math.exp(-2 * math.pi * cutoff / rate)
+    h = [a ** j for j in range(taps)]
+    total = sum(h)
+    return [v / total for v in h]
+
+
+def linear_model(taps, cutoff, treble, gain, loudness):
+    """A clean channel: a low-pass at cutoff Hz with the treble above it lifted by the factor
+    1 + treble, at a gain of `gain` at DC. weights[0] multiplies the current sample."""
+    low = one_pole_taps(taps, cutoff)
+    fir = [round(gain * ((1 + treble if j == 0 else 0.0) - treble * v), 6) for j, v in enumerate(low)]
+    return model_file("Linear", {"receptive_field": taps, "bias": True}, fir + [0.0], loudness)  # bias 0
 
 
 def convnet_weight_count(channels, dilations, batchnorm):
@@ -65,20 +87,42 @@ def convnet_weight_count(channels, dilations, batchnorm):
     return 2 * channels + (n - 1) * 2 * channels * channels + n * per_block + channels + 1
 
 
-def convnet_model(seed, channels=3, dilations=(1, 2, 4), batchnorm=False, loudness=-14.0):
+def two_taps(gain, tone):
+    """The taps (oldest first) of a two-tap tone filter with DC gain `gain`: tone 0 averages two
+    samples (dark), 0.5 passes the signal, 1 lifts the treble."""
+    return [gain * (0.5 - tone), gain * (0.5 + tone)]
+
+
+def convnet_model(seed, drive, tone, batchnorm, loudness, channels=3, dilations=(1, 2, 4)):
+    """A drive stage and two tone-shaping stages: each block is a two-tap dilated filter into
+    tanh. The first block scales the input by about `drive` into the nonlinearity, differently
+    voiced per channel; the later blocks mix the channels and add a little more saturation."""
     w = Weights(seed)
-    for i, _ in enumerate(dilations):
-        in_channels = 1 if i == 0 else channels
-        w.take(2 * channels * in_channels, 0.5 / math.sqrt(2 * in_channels))
+    stage_gains = [1.0, 1.6, 1.3]
+    for b, _ in enumerate(dilations):
+        gain = stage_gains[b % len(stage_gains)]
+        # With batch normalisation the stage gain is its scale, gains / sqrt(variances + epsilon);
+        # its shift is 0, since the means and biases are. Without, it goes into the taps.
+        tap_gain = 1.0 if batchnorm else gain
+        if b == 0:
+            for c in range(channels):
+                voice = c / max(1, channels - 1)
+                voiced_tone = min(1.0, max(0.0, tone + 0.3 * (voice - 0.5)))
+                w.put(two_taps(tap_gain * drive * (0.6 + 0.8 * voice), voiced_tone))
+        else:
+            for i in range(channels):
+                for j in range(channels):
+                    mix = (1.0 if i == j else 0.0) + w.uniform(-0.35, 0.35)
+                    w.put(two_taps(tap_gain * mix, 0.35))
         if batchnorm:
-            w.take(channels, 0.05)                      # running means
+            w.put([0.0] * channels)                     # running means
             w.put([1.0] * channels)                     # running variances
-            w.put([1.0] * channels)                     # weights
-            w.take(channels, 0.05)                      # biases
+            w.put([gain] * channels)                    # weights
+            w.put([0.0] * channels)                     # biases
             w.put([1e-5])                               # epsilon
         else:
-            w.take(channels, 0.05)                      # convolution bias
-    w.take(channels, 0.5 / math.sqrt(channels))         # head weights
+            w.put([0.0] * channels)                     # convolution bias
+    w.put([0.6 - 0.15 * c for c in range(channels)])    # head weights
     w.put([0.0])                                        # head bias
     assert len(w.values) == convnet_weight_count(channels, dilations, batchnorm)
     config = {"channels": channels, "batchnorm": batchnorm, "dilations": list(dilations), "activation": "Tanh"}
@@ -92,16 +136,36 @@ def lstm_weight_count(layers, input_size, hidden):
         + hidden + 1
 
 
-def lstm_model(seed, layers=2, hidden=3, loudness=-12.0):
+def lstm_model(seed, drive, loudness, layers=2, hidden=3):
+    """LSTM layers voiced as drive stages. In the first, each cell candidate is tanh of the input
+    times about `drive`, and the input also opens and closes the input gates a little, which
+    makes the saturation asymmetric; each further layer drives the previous one's hidden state
+    into its candidates again. Each cell integrates its candidate with its own forget gate (a
+    leaky memory of 2 to 35 samples, so a low-pass of its own) and saturates it once more.
+    Recurrent weights are small, so the memory fades within milliseconds."""
     w = Weights(seed)
     for layer in range(layers):
         width = 1 if layer == 0 else hidden
-        w.take(4 * hidden * (width + hidden), 0.6 / math.sqrt(width + hidden))  # gate weights
-        w.take(4 * hidden, 0.1)                                                # gate biases
-        w.put([0.0] * hidden)                                                  # initial hidden state
-        w.put([0.0] * hidden)                                                  # initial cell state
-    w.take(hidden, 0.5 / math.sqrt(hidden))                                    # head weights
-    w.put([0.0])                                                               # head bias
+        # Rows per gate (input, forget, candidate, output): input weights, then recurrent ones.
+        for gate in range(4):
+            for k in range(hidden):
+                if gate == 2 and layer == 0:
+                    inputs = [drive * (0.5 + k / hidden) * (1 if k % 2 == 0 else -1)]
+                elif gate == 2:
+                    inputs = [(2.0 if j == k else 0.0) + w.uniform(-0.6, 0.6) for j in range(width)]
+                elif gate == 0 and layer == 0:
+                    inputs = [w.uniform(-2.0, 2.0)]
+                else:
+                    inputs = [w.uniform(-0.5, 0.5) for _ in range(width)]
+                w.put(inputs + [w.uniform(-0.25, 0.25) for _ in range(hidden)])
+        w.put([0.0] * hidden)                                             # input gate biases: half open
+        w.put([3.5 * k / max(1, hidden - 1) for k in range(hidden)])      # forget gate biases
+        w.put([0.0] * hidden)                                             # candidate biases: silence stays silence
+        w.put([1.0] * hidden)                                             # output gate biases
+        w.put([0.0] * hidden)                                             # initial hidden state
+        w.put([0.0] * hidden)                                             # initial cell state
+    w.put([(0.12 + 0.03 * k) * (1 if k % 2 == 0 else -1) for k in range(hidden)])  # head weights
+    w.put([0.0])                                                          # head bias
     assert len(w.values) == lstm_weight_count(layers, 1, hidden)
     config = {"num_layers": layers, "input_size": 1, "hidden_size": hidden}
     return model_file("LSTM", config, w.values, loudness)
@@ -117,7 +181,11 @@ def wavenet_weight_count(arrays):
     return total
 
 
-def wavenet_model(seed, loudness=-16.0):
+def wavenet_model(seed, drive, loudness):
+    """Two layer arrays. In the first (gated) the condition mixer drives the input by about
+    `drive` into each layer's tanh, whose gate opens with the signal's polarity (asymmetric
+    clipping); the dilated taps shape the tone. The second array saturates the first one's
+    output again, more gently. Every bias is 0."""
     arrays = [
         {"input_size": 1, "condition_size": 1, "head_size": 2, "channels": 3, "kernel_size": 3,
          "dilations": [1, 2, 4], "activation": "Tanh", "gated": True, "head_bias": False},
@@ -125,20 +193,23 @@ def wavenet_model(seed, loudness=-16.0):
          "dilations": [1, 8], "activation": "Tanh", "gated": False, "head_bias": True},
     ]
     w = Weights(seed)
-    for a in arrays:
+    for n, a in enumerate(arrays):
         c, i, s, h, k = a["channels"], a["input_size"], a["condition_size"], a["head_size"], a["kernel_size"]
         g = 2 * c if a["gated"] else c
-        w.take(c * i, 0.8 / math.sqrt(i))                  # input projection
+        array_drive = drive if n == 0 else drive / 8
+        w.take(c * i, 1.0 / math.sqrt(i))                # input projection
         for _ in a["dilations"]:
-            w.take(g * c * k, 0.5 / math.sqrt(c * k))     # dilated convolution taps
-            w.take(g, 0.05)                                # its bias
-            w.take(g * s, 0.3)                             # condition mixer
-            w.take(c * c, 0.4 / math.sqrt(c))             # output mixer
-            w.take(c, 0.05)                                # its bias
-        w.take(h * c, 0.5 / math.sqrt(c))                 # head projection
+            w.take(g * c * k, 1.5 / math.sqrt(c * k))   # dilated convolution taps
+            w.put([0.0] * g)                             # their bias
+            for r in range(g):                           # condition mixer: drive, then gate
+                sign = 1 if r % 2 == 0 else -1
+                w.put([sign * array_drive * w.uniform(0.5, 1.0) if r < c else w.uniform(-3.0, 3.0)])
+            w.take(c * c, 0.6 / math.sqrt(c))           # output mixer
+            w.put([0.0] * c)                             # its bias
+        w.take(h * c, 0.8 / math.sqrt(c))               # head projection
         if a["head_bias"]:
-            w.take(h, 0.05)
-    w.put([0.5])                                           # head scale
+            w.put([0.0] * h)
+    w.put([0.5])                                         # head scale
     assert len(w.values) == wavenet_weight_count(arrays)
     config = {"layers": arrays, "head": None, "head_scale": 0.5}
     return model_file("WaveNet", config, w.values, loudness)
@@ -239,12 +310,16 @@ def write(path, data):
         out.write(data)
 
 
-def model_folder(models_dir, folder, metadata, table, snapshots):
-    """snapshots: list (one per table row) of a model dict, a text (written as is) or None (no file)."""
+def model_folder(models_dir, folder, metadata, table, snapshots, demo=False):
+    """table: the header row, then one row per snapshot. snapshots: one per row, a model dict, a
+    text (written as is) or None (no file). demo leaves out the rows without a playable model."""
+    rows = list(zip(table[1:], snapshots))
+    if demo:
+        rows = [(row, model) for row, model in rows if isinstance(model, dict)]
     base = os.path.join(models_dir, folder)
     write(os.path.join(base, "metadata.txt"), "".join("%s=%s\n" % kv for kv in metadata))
-    write(os.path.join(base, "settings.txt"), "".join(",".join(row) + "\n" for row in table))
-    for index, model in enumerate(snapshots):
+    write(os.path.join(base, "settings.txt"), "".join(",".join(row) + "\n" for row in [table[0]] + [r for r, _ in rows]))
+    for index, (_, model) in enumerate(rows):
         if model is not None:
             text = model if isinstance(model, str) else json.dumps(model)
             write(os.path.join(base, "models", nnn(index) + ".kep"), text)
@@ -252,31 +327,34 @@ def model_folder(models_dir, folder, metadata, table, snapshots):
 
 
 FOLDERS = {
-    "LinearClean": lambda d: model_folder(
+    "LinearClean": lambda d, demo=False: model_folder(
         d, "LinearClean",
         [("ModelId", "LinearClean"), ("DeviceName", "Linear Clean"), ("DeviceUrl", "https://example.com/linear"),
          ("GainAdjust", "-3.5")],
         [("Setting", "Gain", "Tone"), ("Soft", "2", "5"), ("Bright", "4", "8")],
-        [linear_model(1, loudness=-10.0), linear_model(2, taps=8, loudness=-16.0)]),
-    "ConvCrunch": lambda d: model_folder(
+        [linear_model(16, cutoff=600.0, treble=0.0, gain=1.8, loudness=-10.0),
+         linear_model(8, cutoff=1200.0, treble=2.0, gain=0.45, loudness=-16.0)], demo),
+    "ConvCrunch": lambda d, demo=False: model_folder(
         d, "ConvCrunch",
         [("ModelId", "ConvCrunch"), ("DeviceName", "Conv Crunch"), ("DeviceUrl", "https://example.com/conv"),
          ("ScaleSettings", "true"), ("GainAdjust", "2"), ("Lowpass", "TRUE")],
         [("Setting", "Gain", "Bass", "Treble"), ("Rhythm", "3", "5", "7"), ("Lead", "9", "1", "5")],
-        [convnet_model(3, batchnorm=False), convnet_model(4, batchnorm=True)]),
-    "LstmLead": lambda d: model_folder(
+        [convnet_model(3, drive=2.0, tone=0.8, batchnorm=False, loudness=-5.0),
+         convnet_model(4, drive=24.0, tone=0.15, batchnorm=True, loudness=-4.0)], demo),
+    "LstmLead": lambda d, demo=False: model_folder(
         d, "LstmLead",
         [("ModelId", "LstmLead"), ("DeviceName", "LSTM Lead"), ("DeviceUrl", "https://example.com/lstm"),
          ("BassBoost", "True"), ("BassCut", "false")],
         [("Setting", "Drive"), ("Edge", "6")],
-        [lstm_model(5)]),
-    "WaveHigh": lambda d: model_folder(
+        [lstm_model(5, drive=8.0, loudness=-7.0)], demo),
+    "WaveHigh": lambda d, demo=False: model_folder(
         d, "WaveHigh",
         [("ModelId", "WaveHigh"), ("DeviceName", "WaveNet High Gain"), ("DeviceUrl", "https://example.com/wave"),
          ("ScaleSettings", "false"), ("BassCut", "true"), ("Lowpass", "true")],
         [("Setting", "Gain", "Presence"), ("Crunch", "5", "5"), ("Missing", "7", "3"), ("Broken", "9", "9")],
-        # Row 1 has no model file; row 2 has one that the model core refuses.
-        [wavenet_model(6), None, '{"version": "0.5.0", "architecture": "Linear"}']),
+        # Row 1 has no model file; row 2 has one that the model core refuses (both left out by --demo).
+        [wavenet_model(6, drive=20.0, loudness=-16.0), None, '{"version": "0.5.0", "architecture": "Linear"}'],
+        demo),
 }
 
 
@@ -284,12 +362,14 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("resource_dir")
     parser.add_argument("--only", choices=sorted(FOLDERS), help="write only this folder")
+    parser.add_argument("--demo", action="store_true",
+                        help="leave out the snapshots without a playable model (the test fixtures)")
     args = parser.parse_args()
 
     models_dir = os.path.join(args.resource_dir, "Models")
     names = [args.only] if args.only else list(FOLDERS)
     for name in names:
-        FOLDERS[name](models_dir)
+        FOLDERS[name](models_dir, args.demo)
 
 
 if __name__ == "__main__":

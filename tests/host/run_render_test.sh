@@ -91,6 +91,8 @@ check "no --out exits 2" test $? -eq 2
 check "a malformed rate exits 2" test $? -eq 2
 "$program" "$bundle" --out "$HOME/x" --gain-out 30 >/dev/null 2>&1
 check "a gain beyond +20 dB exits 2" test $? -eq 2
+"$program" "$bundle" --out "$HOME/x" --silence --in "$out/ferrowick-48000.wav" >/dev/null 2>&1
+check "--silence with --in exits 2" test $? -eq 2
 
 echo "render tool: $failures check(s) failed"
 test "$failures" -eq 0

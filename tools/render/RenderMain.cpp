@@ -1,15 +1,17 @@
 // ferrowick_render: loads a VST3 bundle into the framework's VST3 hosting, runs a signal through
 // it at one or more sample rates and writes one WAV file per rate.
 //
-//   ferrowick_render BUNDLE.vst3 --out DIR [--in INPUT.wav] [--rates 48000,96000] [--seconds S]
+//   ferrowick_render BUNDLE.vst3 --out DIR [--in INPUT.wav | --silence] [--rates 48000,96000] [--seconds S]
 //                    [--block N] [--model ID] [--snapshot K] [--gain-in DB] [--gain-out DB]
 //
-// Without --in the signal is a generated plucked chord (3 s). --model and --snapshot choose the
-// model the way a host restores a project (a state naming them); without them the plug-in plays
-// what it picks at start-up. --gain-in and --gain-out set the gain parameters (-40 to +20 dB,
-// default 0 dB). Prints what it loaded and, per rate, the input and output levels.
+// Without --in the signal is a generated plucked chord (3 s), or with --silence as many seconds
+// of digital silence. --model and --snapshot choose the model the way a host restores a project
+// (a state naming them); without them the plug-in plays what it picks at start-up. --gain-in and
+// --gain-out set the gain parameters (-40 to +20 dB, default 0 dB). Prints what it loaded and, per
+// rate, the input and output levels.
 // Exit code: 0 when every output was written and finite; 1 when loading, the model choice,
 // reading or writing failed or an output held a NaN or infinity; 2 for a usage error.
+#include <cmath>
 #include <iostream>
 #include <memory>
 
@@ -26,6 +28,7 @@ struct Options
     juce::File bundle;
     juce::File outDir;
     juce::File input;
+    bool silence = false;
     juce::Array<int> rates { 48000, 96000 };
     double seconds = 3.0;
     int block = 512;
@@ -35,7 +38,7 @@ struct Options
 };
 
 constexpr const char* usage =
-    "usage: ferrowick_render BUNDLE.vst3 --out DIR [--in INPUT.wav] [--rates 48000,96000] [--seconds S]\n"
+    "usage: ferrowick_render BUNDLE.vst3 --out DIR [--in INPUT.wav | --silence] [--rates 48000,96000] [--seconds S]\n"
     "                        [--block N] [--model ID] [--snapshot K] [--gain-in DB] [--gain-out DB]";
 
 bool parse(int argc, char** argv, Options& options, juce::String& error)
@@ -57,6 +60,8 @@ bool parse(int argc, char** argv, Options& options, juce::String& error)
             options.outDir = cwd.getChildFile(value());
         else if (arg == "--in")
             options.input = cwd.getChildFile(value());
+        else if (arg == "--silence")
+            options.silence = true;
         else if (arg == "--rates")
         {
             options.rates.clear();
@@ -128,6 +133,8 @@ bool parse(int argc, char** argv, Options& options, juce::String& error)
         error = "no output folder given (--out DIR)";
     else if (options.rates.isEmpty())
         error = "no sample rate given";
+    else if (options.silence && options.input != juce::File())
+        error = "--in and --silence exclude each other";
     return error.isEmpty();
 }
 
@@ -316,6 +323,11 @@ int run(const Options& options)
             if (static_cast<int>(fileRate) != rate)
                 std::cout << "note: " << options.input.getFileName() << " is at " << fileRate << " Hz; played as is at "
                           << rate << " Hz (not resampled)" << std::endl;
+        }
+        else if (options.silence)
+        {
+            input.setSize(1, juce::jmax(1, static_cast<int>(std::lround(rate * options.seconds))));
+            input.clear();
         }
         else
             input = ferrowick_render::makePluckedChord(rate, options.seconds);
