@@ -74,6 +74,28 @@ check "reports the input's other rate" grep -q 'is at 48000 Hz; played as is at 
 check "mixes a stereo input down" grep -q '2 channels mixed down to mono' "$HOME/again.txt"
 check "writes the output" test -s "$HOME/again/ferrowick-96000.wav"
 
+# The latency the plug-in reports: none at 48 kHz, the resampling's 42 samples at 96 kHz.
+check "reports latency 0 at 48 kHz" grep -q '^48000 Hz, block 300, 24000 samples, latency 0 samples:' "$HOME/report.txt"
+check "reports latency 42 at 96 kHz" grep -q '^96000 Hz, block 300, 48000 samples, latency 42 samples:' "$HOME/report.txt"
+
+# An input carrying NaN and infinities (a 32-bit float WAV): the output stays finite at both rates.
+python3 - "$HOME/nan.wav" <<'PY'
+import math, struct, sys
+rate, n = 48000, 24000
+x = [0.3 * math.sin(2 * math.pi * 220 * i / rate) for i in range(n)]
+x[1000], x[5000], x[9000:9512] = float("nan"), float("inf"), [float("-inf")] * 512
+data = struct.pack("<%df" % n, *x)
+fmt = struct.pack("<HHIIHH", 3, 1, rate, rate * 4, 4, 32)
+body = b"WAVE" + b"fmt " + struct.pack("<I", len(fmt)) + fmt + b"data" + struct.pack("<I", len(data)) + data
+open(sys.argv[1], "wb").write(b"RIFF" + struct.pack("<I", len(body)) + body)
+PY
+"$program" "$bundle" --out "$HOME/nan" --in "$HOME/nan.wav" --model LstmLead --rates 48000,96000 >"$HOME/nan.txt" 2>&1
+status=$?
+cat "$HOME/nan.txt"
+check "an input with NaN and infinities renders, exit 0" test "$status" -eq 0
+check "  is reported as such" test "$(grep -c 'NaN or infinity in the input' "$HOME/nan.txt")" -eq 2
+check "  and gives finite output at both rates" test "$(grep -c 'every sample finite' "$HOME/nan.txt")" -eq 2
+
 # Gains given in dB land in the plug-in's parameters.
 "$program" "$bundle" --out "$HOME/gains" --rates 48000 --seconds 0.2 --gain-in 10 --gain-out -6 >"$HOME/gains.txt" 2>&1
 check "gains given on the command line, exit 0" test $? -eq 0

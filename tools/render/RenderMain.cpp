@@ -316,6 +316,8 @@ int run(const Options& options)
             return 1;
         }
 
+        const int latency = ferrowick_render::reportedLatency(plugin);
+
         juce::AudioBuffer<float> input;
         if (options.input != juce::File())
         {
@@ -340,9 +342,10 @@ int run(const Options& options)
         const auto file = options.outDir.getChildFile("ferrowick-" + juce::String(rate) + ".wav");
         const bool written = writeWav(file, output, rate, error);
 
-        std::cout << rate << " Hz, block " << options.block << ", " << input.getNumSamples() << " samples:" << std::endl
+        std::cout << rate << " Hz, block " << options.block << ", " << input.getNumSamples() << " samples, latency "
+                  << latency << " samples:" << std::endl
                   << "  in   RMS " << ferrowick_render::dbfs(in.rms) << " dBFS, peak " << ferrowick_render::dbfs(in.peak)
-                  << " dBFS" << std::endl
+                  << " dBFS" << (in.finite ? "" : ", NaN or infinity in the input") << std::endl
                   << "  out  RMS " << ferrowick_render::dbfs(out.rms) << " dBFS, peak "
                   << ferrowick_render::dbfs(out.peak) << " dBFS, " << output.getNumChannels() << " channel(s), "
                   << (out.finite ? "every sample finite" : "NOT FINITE (NaN or infinity in the output)")
