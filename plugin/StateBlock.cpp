@@ -28,8 +28,9 @@ using Text = juce::String::CharPointerType;
 bool isNameCharacter(juce::juce_wchar c)
 {
     static const juce::uint32 ascii[] = { 0, 0x7ff6000, 0x87fffffe, 0x7fffffe, 0 };
-    if (c < 160)
-        return (ascii[c >> 5] & (juce::uint32 { 1 } << (c & 31))) != 0;
+    const auto code = static_cast<juce::uint32>(c);
+    if (code < 160)
+        return (ascii[code >> 5] & (juce::uint32 { 1 } << (code & 31))) != 0;
     return juce::CharacterFunctions::isLetterOrDigit(c) || c == '_' || c == '-' || c == ':' || c == '.';
 }
 
