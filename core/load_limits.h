@@ -31,6 +31,14 @@ inline constexpr uint64_t layer_overhead = 160;
 // keeps long lists of layers without channels from passing as free.
 inline constexpr uint64_t layer_state_overhead = 128;
 
+// Levels of nesting that a reader of outside text accepts: JSON arrays and objects, XML elements
+// (one without children counts as a level too). The parsers of such text, and the code that
+// copies, walks or frees what they build, recurse once per level, so a linear scan counts the
+// levels before any of them runs and deeper text counts as unreadable. Our own files nest at
+// most 5 levels; a document at the limit is read, walked and freed on a thread with a 256 KiB
+// stack.
+inline constexpr int max_nesting = 64;
+
 // Saturating arithmetic for costs computed from untrusted sizes.
 uint64_t add(uint64_t a, uint64_t b);
 uint64_t mul(uint64_t a, uint64_t b);

@@ -103,8 +103,9 @@ void PluginSettings::Load()
 
     PluginPaths::EnsureDirs();
     const auto fileText = file.loadFileAsString();
-    // A number too long for the parser's integer arithmetic counts as text that is not JSON.
-    if (!settings_numbers::digitsFitParser(fileText))
+    // A number too long for the parser's integer arithmetic, or nesting too deep for its
+    // recursion, counts as text that is not JSON.
+    if (!settings_numbers::parserCanRead(fileText))
         return;
     const auto parsed = juce::JSON::parse(fileText);
     auto* object = parsed.getDynamicObject();

@@ -31,7 +31,8 @@ struct PluginSettings
     // record when it does not exist. Non-JSON text, a non-object top level and missing keys
     // leave the fields as they are; values of another JSON type are converted. Numbers that do
     // not fit an int leave their field as it is, and a number too long for the parser's
-    // arithmetic makes the text count as not JSON.
+    // arithmetic or nesting deeper than kep::load_limits::max_nesting makes the text count as
+    // not JSON.
     static void Load();
 
     // The file's exact text for the record's current values.

@@ -1,8 +1,11 @@
 #include "plugin/SettingsNumbers.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
+
+#include "core/load_limits.h"
 
 namespace settings_numbers
 {
@@ -43,11 +46,12 @@ bool isExponentMark(juce::juce_wchar c)
 }
 } // namespace
 
-bool digitsFitParser(const juce::String& jsonText)
+bool parserCanRead(const juce::String& jsonText)
 {
     auto p = jsonText.getCharPointer();
     juce::juce_wchar quote = 0;
     juce::juce_wchar previous = 0; // the last character outside strings that is not white space
+    int depth = 0;                 // open arrays and objects; closing ones beyond the first do not count
     while (!p.isEmpty())
     {
         const juce::juce_wchar c = p.getAndAdvance();
@@ -63,6 +67,15 @@ bool digitsFitParser(const juce::String& jsonText)
         {
             quote = c;
         }
+        else if (c == '[' || c == '{')
+        {
+            if (++depth > kep::load_limits::max_nesting)
+                return false;
+        }
+        else if (c == ']' || c == '}')
+        {
+            depth = std::max(depth - 1, 0);
+        }
         else if (c == '-' && isExponentMark(previous))
         {
             if (!exponentFits(0, p))
@@ -71,9 +84,9 @@ bool digitsFitParser(const juce::String& jsonText)
         else if (c == '-')
         {
             // The parser skips white space after a minus sign and takes the next character as
-            // the first digit, whatever it is: even the end of the text, after which it reads on
-            // past the end (or past a zero byte inside the text, beyond which this scan cannot
-            // see). Either counts as unreadable.
+            // the first digit, whatever it is (a quote or a bracket then opens nothing): even the
+            // end of the text, after which it reads on past the end (or past a zero byte inside
+            // the text, beyond which this scan cannot see). Either counts as unreadable.
             p = p.findEndOfWhitespace();
             if (p.isEmpty())
                 return false;

@@ -1,13 +1,16 @@
 #pragma once
 
 #include <atomic>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
 
 #include <nlohmann/json.hpp>
+#include <pthread.h>
 
 namespace testing_support
 {
@@ -52,6 +55,38 @@ public:
 private:
     std::filesystem::path path_;
 };
+
+// piece, that many times over.
+inline std::string repeated(const std::string& piece, int times)
+{
+    std::string text;
+    text.reserve(piece.size() * static_cast<size_t>(times));
+    for (int i = 0; i < times; i++)
+        text += piece;
+    return text;
+}
+
+// The stack on which every reader of outside text must cope with any nesting: a host's loader
+// thread may have little more.
+inline constexpr size_t small_stack = 256 * 1024;
+
+// Runs job to its end on a new thread with a stack of that many bytes (a std::thread cannot be
+// given a stack size).
+inline void run_on_stack(size_t bytes, const std::function<void()>& job)
+{
+    pthread_attr_t attributes;
+    pthread_attr_init(&attributes);
+    pthread_attr_setstacksize(&attributes, bytes);
+    pthread_t thread;
+    auto entry = [](void* f) -> void* {
+        (*static_cast<const std::function<void()>*>(f))();
+        return nullptr;
+    };
+    if (pthread_create(&thread, &attributes, entry, const_cast<std::function<void()>*>(&job)) != 0)
+        std::abort();
+    pthread_join(thread, nullptr);
+    pthread_attr_destroy(&attributes);
+}
 
 // count values drawn uniformly from [low, high) with a fixed seed.
 inline std::vector<float> uniform_values(size_t count, unsigned seed, float low, float high)

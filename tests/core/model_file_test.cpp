@@ -1,12 +1,16 @@
+#include <cfloat>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include <gtest/gtest.h>
 
+#include "core/load_limits.h"
 #include "core/model_file.h"
 #include "test_support.h"
 
 using nlohmann::json;
+using testing_support::repeated;
 using testing_support::TempDir;
 
 namespace
@@ -49,6 +53,35 @@ json linear_file()
                 {"metadata", {{"loudness", -20.0}}},
                 {"sample_rate", 48000}};
 }
+
+// A Linear model file with those weights whose key holds the value given.
+std::string file_with(const std::string& key, const std::string& value, const std::string& weights = "[0.5]")
+{
+    return R"({"version": "0.5.0", "architecture": "Linear", "weights": )" + weights + R"(, ")" + key + "\": " + value
+           + "}";
+}
+
+// The message of the exception that reading the file throws on a 256 KiB stack ("" when none).
+std::string read_on_small_stack(const std::string& path)
+{
+    std::string message;
+    testing_support::run_on_stack(testing_support::small_stack, [&] {
+        try
+        {
+            kep::dspData data = kep::read_config_file(path);
+            const kep::dspData copy = data; // copying recurses once per level
+            (void)copy;
+        }
+        catch (const std::exception& e)
+        {
+            message = e.what();
+        }
+    });
+    return message;
+}
+
+const std::string too_deep =
+    "Invalid model file: it nests deeper than the " + std::to_string(kep::load_limits::max_nesting) + " levels allowed";
 
 } // namespace
 
@@ -114,13 +147,52 @@ TEST(ModelFileReader, OptionalPartsAndLenientForms)
 TEST(ModelFileReader, DeeplyNestedConfigAndMetadataDoNotExhaustTheStack)
 {
     TempDir dir;
-    const size_t depth = 300000;
-    const std::string nested = std::string(depth, '[') + std::string(depth, ']');
-    const std::string text = R"({"version": "0.5.0", "architecture": "Linear", "weights": [], "config": )" + nested
-                             + R"(, "metadata": )" + nested + "}";
-    kep::dspData data = kep::read_config_file(dir.write("deep.kep", text));
-    EXPECT_TRUE(data.config.is_array());
-    EXPECT_TRUE(data.metadata.is_array());
+    const int deep = 1000000;
+    const std::string arrays = repeated("[", deep) + repeated("]", deep);
+    const std::string objects = repeated(R"({"a": )", deep) + "1" + repeated("}", deep);
+    const std::string mixed = repeated(R"([{"a": )", deep / 2) + repeated("}]", deep / 2);
+    for (const auto& [key, value] : {std::pair{"config", &arrays}, {"metadata", &objects}, {"unknown", &mixed}})
+        EXPECT_EQ(read_on_small_stack(dir.write("deep.kep", file_with(key, *value))), too_deep) << key;
+
+    // Neither a byte order mark nor white space before the document hides it.
+    EXPECT_EQ(read_on_small_stack(dir.write("deep.kep", "\xEF\xBB\xBF \r\n\t" + arrays)), too_deep);
+    // A string ends at a quote after an escaped backslash: what follows it nests.
+    EXPECT_EQ(read_on_small_stack(dir.write("deep.kep", file_with("config", R"(["\\", )" + arrays + "]"))), too_deep);
+}
+
+TEST(ModelFileReader, NestingUpToTheLimitIsRead)
+{
+    TempDir dir;
+    const int limit = kep::load_limits::max_nesting;
+    // The file's object is the first level.
+    const std::string at_limit = repeated("[", limit - 1) + repeated("]", limit - 1);
+    EXPECT_EQ(read_on_small_stack(dir.write("m.kep", file_with("config", at_limit))), "");
+    EXPECT_EQ(read_on_small_stack(dir.write("m.kep", file_with("config", "[" + at_limit + "]"))), too_deep);
+
+    // Brackets inside strings, escaped quotes among them, are not nesting.
+    const std::string in_strings = R"(["[[[{{{", "\"[[[[", "]]]]\\", ")" + repeated("[", 1000) + R"("])";
+    const std::string config = "[" + in_strings + ", " + repeated("[", limit - 2) + repeated("]", limit - 2) + "]";
+    const kep::dspData data = kep::read_config_file(dir.write("m.kep", file_with("config", config)));
+    EXPECT_EQ(data.config[0][1], "\"[[[[");
+
+    // Text after the document is never read, however deep.
+    EXPECT_EQ(read_on_small_stack(dir.write("m.kep", file_with("config", at_limit) + repeated("[", 1000000))), "");
+}
+
+TEST(ModelFileReader, WeightsBeyondTheFloatRangeAreRefused)
+{
+    TempDir dir;
+    auto read = [&](const std::string& weights) {
+        return kep::read_config_file(dir.write("m.kep", file_with("metadata", "{}", weights)));
+    };
+    for (const std::string weight : {"1e39", "-1e39", "3.5e38"})
+        EXPECT_EQ(message_of<std::runtime_error>([&] { read("[0.5, 2, " + weight + "]"); }),
+                  "Invalid model file: weight 2 is not a finite 32-bit float")
+            << weight;
+    // Beyond the double range the JSON library refuses the number itself; numbers that round to
+    // the largest float or to zero still read.
+    EXPECT_THROW(read("[1e400]"), json::out_of_range);
+    EXPECT_EQ(read("[3.4028234e38, -3.40282356e38, 1e-50]").weights, (std::vector<float>{FLT_MAX, -FLT_MAX, 0.0f}));
 }
 
 TEST(ModelFileReader, FailureTable)

@@ -131,6 +131,26 @@ TEST_F(Catalogue, SnapshotTableTakesTheFirstLineWithACommaAsHeaderAndKeepsFullRo
     EXPECT_EQ(joined(entry.Rows[2]), "a|b|");
 }
 
+TEST_F(Catalogue, DeepBracketsInTheTextFilesAreHarmless)
+{
+    // Both files are read line by line, so nothing in them nests: a million levels of brackets,
+    // braces and tags read as plain text on a 256 KiB stack.
+    const juce::String deep = testing_support::repeated("[{<a>(", 1000000);
+    juce::String deviceName, cell;
+    bool lowpass = false;
+    testing_support::run_on_stack(testing_support::small_stack, [&] {
+        const auto entry =
+            loadWith(*this, "ModelId=M\nDeviceName=" + deep + "\nLowpass=true\n", "Name,Value\nx," + deep + "\n");
+        deviceName = entry.DeviceName;
+        lowpass = entry.Lowpass;
+        if (entry.Rows.size() == 1)
+            cell = entry.Rows[0][1];
+    });
+    EXPECT_EQ(deviceName, deep);
+    EXPECT_TRUE(lowpass);
+    EXPECT_EQ(cell, deep);
+}
+
 TEST_F(Catalogue, ScaleSettingsMapsNumericCellsOntoHalfStepsOfZeroToTen)
 {
     const auto entry = loadWith(*this, "ModelId=M\nScaleSettings=true\n",

@@ -2,14 +2,18 @@
 #include <cstdlib>
 #include <ctime>
 #include <regex>
+#include <utility>
+#include <vector>
 
 #include <sys/resource.h>
 
+#include "core/load_limits.h"
 #include "plugin_test_util.h"
 
 namespace
 {
 using plugin_testing::FreshHome;
+using testing_support::repeated;
 
 juce::String fileBytes(const juce::File& file)
 {
@@ -43,7 +47,18 @@ private:
     bool hadZone_ = false;
 };
 
-using SettingsFile = FreshHome;
+class SettingsFile : public FreshHome
+{
+protected:
+    // Loads the text as "Settings.json" on a 256 KiB stack; the UiScaling it gives (90 before).
+    int uiScalingLoadedFrom(const juce::String& text)
+    {
+        writeResource("Settings.json", text);
+        plugin_testing::changeSettings([](PluginSettings& s) { s.UiScaling = 90; });
+        testing_support::run_on_stack(testing_support::small_stack, [] { PluginSettings::Load(); });
+        return PluginSettings::Get().UiScaling;
+    }
+};
 
 TEST_F(SettingsFile, FirstLoadCreatesFoldersAndWritesDefaultsByteForByte)
 {
@@ -212,6 +227,42 @@ TEST_F(SettingsFile, TextThatIsNotAJsonObjectChangesNothing)
         EXPECT_EQ(PluginSettings::Get().UiScaling, 90) << text;
         EXPECT_EQ(fileBytes(settingsFile()), text);
     }
+}
+
+TEST_F(SettingsFile, DeepNestingCountsAsTextThatIsNotJson)
+{
+    const int deep = 1000000;
+    // The parser nests as deep in each: brackets in single-quoted strings, escaped quotes and
+    // quotes after minus signs (which it takes as digits) hide nothing.
+    const std::vector<std::pair<const char*, juce::String>> cases = {
+        { "arrays", repeated("[", deep) + repeated("]", deep) },
+        { "objects", repeated("{\"a\": ", deep) + "1" + repeated("}", deep) },
+        { "mixed", repeated("[{\"a\": ", deep / 2) + "1" + repeated("}]", deep / 2) },
+        { "brackets in single quotes", repeated("[']', ", deep) + "1" + repeated("]", deep) },
+        { "escaped quotes", repeated(R"(["\"]", )", deep) + "1" + repeated("]", deep) },
+        { "quotes after minus signs", "[" + repeated("-\", [-\", ", deep) + "1" + repeated("]", deep + 1) },
+    };
+    for (const auto& [name, nested] : cases)
+    {
+        const auto text = "{\"UiScaling\": 150, \"x\": " + nested + "}";
+        EXPECT_EQ(uiScalingLoadedFrom(text), 90) << name;
+        EXPECT_EQ(fileBytes(settingsFile()), text) << name;
+    }
+}
+
+TEST_F(SettingsFile, NestingUpToTheLimitIsRead)
+{
+    const int limit = kep::load_limits::max_nesting;
+    // The top-level object is the first level.
+    const auto arrays = repeated("[", limit - 1) + repeated("]", limit - 1);
+    EXPECT_EQ(uiScalingLoadedFrom("{\"UiScaling\": 150, \"x\": " + arrays + "}"), 150);
+    EXPECT_EQ(uiScalingLoadedFrom("{\"UiScaling\": 150, \"x\": " + repeated("[{\"a\": ", limit / 2) + "1"
+                                  + repeated("}]", limit / 2) + "}"),
+              90);
+    // Brackets in strings of either quote are not nesting.
+    EXPECT_EQ(uiScalingLoadedFrom("{\"UiScaling\": 150, \"s\": \"[[[[\\\"[[\", \"t\": ['{{{{', \"]]]]\"], \"x\": "
+                                  + arrays + "}"),
+              150);
 }
 
 TEST_F(SettingsFile, FirstUseDateEmptyKeepsValueUnparsableGivesTimeZero)

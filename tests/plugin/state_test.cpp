@@ -4,13 +4,18 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "audio_reference.h"
+#include "core/load_limits.h"
 #include "plugin/Parameters.h"
 
 namespace
 {
 using namespace proc_testing;
+using testing_support::repeated;
 
 class HostState : public CatalogueHome
 {
@@ -59,6 +64,17 @@ protected:
     static void restore(CorvaneAudioProcessor& processor, const juce::MemoryBlock& data)
     {
         processor.setStateInformation(data.getData(), static_cast<int>(data.getSize()));
+    }
+
+    // Restores the block on a 256 KiB stack and saves the state there again.
+    static juce::MemoryBlock restoreAndSaveOnSmallStack(CorvaneAudioProcessor& processor, const juce::MemoryBlock& data)
+    {
+        juce::MemoryBlock saved;
+        testing_support::run_on_stack(testing_support::small_stack, [&] {
+            restore(processor, data);
+            processor.getStateInformation(saved);
+        });
+        return saved;
     }
 };
 
@@ -124,6 +140,10 @@ TEST_F(HostState, MalformedBlocksChangeNothing)
     blocks.push_back({ "processing instruction", block(document("Ferrowick", params(0.9f, 0.9f) + "<?x?>text"
                                                                               "<ModelId>B</ModelId><ProgramIndex>2</ProgramIndex>")) });
     blocks.push_back({ "ends in a character reference", block(good.replace("</Ferrowick>", "&#x4")) });
+    // Nor do references other than the five named ones and numeric ones closed by ';'.
+    blocks.push_back({ "unknown reference", block(good.replace(">B<", ">&b;<")) });
+    blocks.push_back({ "numeric reference without ';'", block(good.replace(">B<", ">&#66 <")) });
+    blocks.push_back({ "reference without a name", block(good.replace(">B<", ">B & C<")) });
     blocks.push_back({ "document type", block("<!DOCTYPE Ferrowick [<!ENTITY b \"B\">]>"
                                               + document("Ferrowick", params(0.9f, 0.9f) + "<ModelId>&b;</ModelId>"
                                                                       "<ProgramIndex>2</ProgramIndex>")) });
@@ -139,6 +159,69 @@ TEST_F(HostState, MalformedBlocksChangeNothing)
     }
     processor.setStateInformation(nullptr, 0);
     EXPECT_EQ(processor.modelSource, entry);
+}
+
+TEST_F(HostState, DeeplyNestedBlocksAreIgnoredWhole)
+{
+    CorvaneAudioProcessor processor;
+    setParameter(processor, "GainIn", 0.3f);
+    setParameter(processor, "GainOut", 0.4f);
+    const auto entry = processor.modelSource;
+
+    const int deep = 1000000;
+    // The parser nests as deep in each: names after white space and comments, markup in
+    // attribute values, comments and CDATA sections, and references that it reads past or reads
+    // as markup hide nothing.
+    const std::vector<std::pair<const char*, std::string>> cases = {
+        { "elements", repeated("<a>", deep) + repeated("</a>", deep) },
+        { "elements left open", repeated("<a>", deep) },
+        { "with attributes, empty elements and text", repeated("<a x='1'><b/>text", deep) + repeated("</a>", deep) },
+        { "names after white space and comments", repeated("<\n<!--x-->a >", deep) },
+        { "closing markup in attribute values", repeated("<a x=\"/>\" y='</a>'>", deep) },
+        { "closing markup in comments and CDATA", repeated("<a <!--/>-->><!--</a>--><![CDATA[</a>]]>", deep) },
+        { "a closing tag as a reference's name", repeated("<a>&</a>;", deep) },
+        { "a quote taken by an open reference", repeated("<a x=\"&#x\"/>\">", deep) },
+    };
+    for (const auto& [name, nested] : cases)
+    {
+        SCOPED_TRACE(name);
+        const auto children = params(0.9f, 0.9f) + nested + "<ModelId>B</ModelId><ProgramIndex>2</ProgramIndex>";
+        restoreAndSaveOnSmallStack(processor, block(document("Ferrowick", children)));
+        EXPECT_EQ(processor.modelSource, entry);
+        EXPECT_FLOAT_EQ(parameterValue(processor, "GainIn"), 0.3f);
+        EXPECT_FLOAT_EQ(parameterValue(processor, "GainOut"), 0.4f);
+    }
+}
+
+TEST_F(HostState, NestingUpToTheLimitIsRestoredAndSavedAgain)
+{
+    // Levels counted from the document element; the innermost has no children and counts too.
+    // Markup in attribute values, comments and CDATA sections and references are not elements.
+    const auto state = [](float gain, int levels, const char* id) {
+        const auto nested = repeated("<a x=\"<a><a>\">", levels - 2) + "<b/><!--<a><a>--><![CDATA[<a>]]>&lt;a&gt;&#60;a>"
+                            + repeated("</a>", levels - 2);
+        return block(document("Ferrowick", params(gain, gain) + nested + "<ModelId>" + id
+                                               + "</ModelId><ProgramIndex>2</ProgramIndex>"));
+    };
+    const int limit = kep::load_limits::max_nesting;
+    CorvaneAudioProcessor processor;
+    const auto saved = restoreAndSaveOnSmallStack(processor, state(0.9f, limit, "B"));
+    EXPECT_FLOAT_EQ(parameterValue(processor, "GainIn"), 0.9f);
+    EXPECT_FLOAT_EQ(parameterValue(processor, "GainOut"), 0.9f);
+    EXPECT_EQ(processor.modelSource->ModelId, "B");
+    EXPECT_EQ(processor.modelSource->ProgramIndex, 2);
+
+    // The nested elements are kept in the state, saved with it and read back again.
+    CorvaneAudioProcessor again;
+    EXPECT_EQ(restoreAndSaveOnSmallStack(again, saved), saved);
+    EXPECT_FLOAT_EQ(parameterValue(again, "GainIn"), 0.9f);
+    EXPECT_EQ(again.modelSource->ModelId, "B");
+
+    // One level more is ignored.
+    setParameter(processor, "GainIn", 0.3f);
+    restoreAndSaveOnSmallStack(processor, state(0.5f, limit + 1, "A"));
+    EXPECT_FLOAT_EQ(parameterValue(processor, "GainIn"), 0.3f);
+    EXPECT_EQ(processor.modelSource->ModelId, "B");
 }
 
 TEST_F(HostState, ParameterValuesWithHugeExponentsReadAsTheirTrueValues)
@@ -165,6 +248,18 @@ TEST_F(HostState, ParameterValuesWithHugeExponentsReadAsTheirTrueValues)
     juce::MemoryBlock saved;
     processor.getStateInformation(saved);
     EXPECT_GT(saved.getSize(), 9u);
+}
+
+TEST_F(HostState, ReferencesAreRead)
+{
+    CorvaneAudioProcessor processor;
+    restore(processor, block(document("Ferrowick", "<PARAM id=\"GainIn\" value=\"0&#46;25\"/><PARAM id=\"GainOut\" "
+                                                     "value=\"0&#x2E;5\"/><ModelId>&#x42;</ModelId><ProgramIndex>&#50;"
+                                                     "</ProgramIndex><X a=\"&AMP;&lt;&Gt;&quot;&apos;\"/>")));
+    EXPECT_FLOAT_EQ(parameterValue(processor, "GainIn"), 0.25f);
+    EXPECT_FLOAT_EQ(parameterValue(processor, "GainOut"), 0.5f);
+    EXPECT_EQ(processor.modelSource->ModelId, "B");
+    EXPECT_EQ(processor.modelSource->ProgramIndex, 2);
 }
 
 TEST_F(HostState, TagsMatchWithoutRegardToCase)
