@@ -527,23 +527,3 @@ TEST(ModelChain, NonFiniteOutputStaysInItsChunk)
         }
     }
 }
-
-// After reset() the chain, at either phase, plays exactly as a fresh one.
-TEST(ModelChain, ResetStartsAfresh)
-{
-    for (int rate : {48000, 96000})
-    {
-        Processor proc;
-        SmoothingModel model;
-        model.remember_state();
-        std::vector<float> played = noise(333, 23);
-        proc.run(played, rate, model, 0.8f, allOn, 2.0f);
-        proc.chain.reset(proc.state, &model);
-        EXPECT_EQ(proc.chain.phase(), 0);
-
-        std::vector<float> x = noise(700, 24);
-        const auto expected = freshOutput(x, rate);
-        proc.run(x, rate, model, 0.8f, allOn, 2.0f);
-        EXPECT_EQ(x, expected) << rate;
-    }
-}
