@@ -148,3 +148,17 @@ void ferrowick::Biquad::Update()
     }
     }
 }
+
+ferrowick::Biquad ferrowick::bassPeakFilter(float sampleRate, float gainDb)
+{
+    constexpr int32_t peak = 6;
+    Biquad filter;
+    filter.sampleRate = sampleRate;
+    filter.samplePeriod = 1.0f / sampleRate;
+    filter.type = peak;
+    filter.frequency = 120.0f;
+    filter.gainDb = gainDb;
+    filter.q = 0.5f;
+    filter.Update();
+    return filter;
+}

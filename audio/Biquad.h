@@ -30,4 +30,8 @@ struct Biquad
     void Update();
 };
 
+// The tone filters' bass peak (bass boost and bass cut): a peak filter at 120 Hz with Q 0.5 and
+// the given gain, for the given rate, its coefficients computed and its state zero.
+Biquad bassPeakFilter(float sampleRate, float gainDb);
+
 } // namespace ferrowick

@@ -18,20 +18,6 @@
 
 namespace
 {
-constexpr int BiquadPeak = 6;
-
-void setUpBassFilter(ferrowick::Biquad& filter, float sampleRate, float gainDb)
-{
-    filter = ferrowick::Biquad {};
-    filter.sampleRate = sampleRate;
-    filter.samplePeriod = 1.0f / sampleRate;
-    filter.type = BiquadPeak;
-    filter.frequency = 120.0f;
-    filter.gainDb = gainDb;
-    filter.q = 0.5f;
-    filter.Update();
-}
-
 // 10^((-10 - loudness) * 0.05) from the model file's metadata (a boolean reads as 1 or 0). A
 // file without a usable "loudness", or with one whose gain is zero or not finite, is refused
 // before its model is published.
@@ -83,8 +69,8 @@ CorvaneAudioProcessor::CorvaneAudioProcessor()
     stereoOut = true;
     lowpassFilter = ferrowick::OnePoleLowpass {};
     dcBlocker = ferrowick::DcBlocker {};
-    setUpBassFilter(bassCutFilter, 48000.0f, -3.0f);
-    setUpBassFilter(bassBoostFilter, static_cast<float>(sampleRate.load()), 3.0f);
+    bassCutFilter = ferrowick::bassPeakFilter(48000.0f, -3.0f);
+    bassBoostFilter = ferrowick::bassPeakFilter(static_cast<float>(sampleRate.load()), 3.0f);
 
     const auto ids = ModelSource::getModelIds();
     const auto stored = PluginSettings::Get();

@@ -204,26 +204,13 @@ struct Processor
 {
     OnePoleLowpass lowpassFilter;
     DcBlocker dcBlocker;
-    Biquad bassCutFilter = peak(-3.0f);
-    Biquad bassBoostFilter = peak(3.0f);
+    Biquad bassCutFilter = bassPeakFilter(48000.0f, -3.0f);
+    Biquad bassBoostFilter = bassPeakFilter(48000.0f, 3.0f);
     float decimatorHistory[1067] = {};
     std::array<float, 1067> interpolatorHistory{};
     ChainState state{lowpassFilter, bassBoostFilter, bassCutFilter, dcBlocker, decimatorHistory,
                      interpolatorHistory};
     ModelChain chain;
-
-    static Biquad peak(float gainDb)
-    {
-        Biquad b;
-        b.sampleRate = 48000.0f;
-        b.samplePeriod = 1.0f / 48000.0f;
-        b.type = 6;
-        b.frequency = 120.0f;
-        b.gainDb = gainDb;
-        b.q = 0.5f;
-        b.Update();
-        return b;
-    }
 
     bool run(std::vector<float>& x, int rate, kep::DSP& model, float loud, ToneSwitches t, float outputGain = 1.0f)
     {
