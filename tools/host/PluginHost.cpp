@@ -28,16 +28,32 @@ LoadedPlugin loadVst3Bundle(const juce::File& bundle, double sampleRate, int blo
     return loaded;
 }
 
-std::unique_ptr<juce::XmlElement> readPluginState(juce::AudioPluginInstance& plugin)
+juce::MemoryBlock readComponentState(juce::AudioPluginInstance& plugin)
 {
     juce::MemoryBlock hostState;
     plugin.getStateInformation(hostState);
     const auto wrapper = juce::AudioProcessor::getXmlFromBinary(hostState.getData(), static_cast<int>(hostState.getSize()));
-    if (wrapper == nullptr || wrapper->getChildByName("IComponent") == nullptr)
-        return nullptr;
     juce::MemoryBlock block;
-    if (!block.fromBase64Encoding(wrapper->getChildByName("IComponent")->getAllSubText()))
-        return nullptr;
+    if (wrapper == nullptr || wrapper->getChildByName("IComponent") == nullptr
+        || !block.fromBase64Encoding(wrapper->getChildByName("IComponent")->getAllSubText()))
+        return {};
+    return block;
+}
+
+void writeComponentState(juce::AudioPluginInstance& plugin, const juce::MemoryBlock& bytes, bool toController)
+{
+    juce::XmlElement wrapper("VST3PluginState");
+    wrapper.createNewChildElement("IComponent")->addTextElement(bytes.toBase64Encoding());
+    if (toController)
+        wrapper.createNewChildElement("IEditController")->addTextElement(bytes.toBase64Encoding());
+    juce::MemoryBlock hostState;
+    juce::AudioProcessor::copyXmlToBinary(wrapper, hostState);
+    plugin.setStateInformation(hostState.getData(), static_cast<int>(hostState.getSize()));
+}
+
+std::unique_ptr<juce::XmlElement> readPluginState(juce::AudioPluginInstance& plugin)
+{
+    const auto block = readComponentState(plugin);
     return juce::AudioProcessor::getXmlFromBinary(block.getData(), static_cast<int>(block.getSize()));
 }
 
@@ -45,11 +61,7 @@ void writePluginState(juce::AudioPluginInstance& plugin, const juce::XmlElement&
 {
     juce::MemoryBlock block;
     juce::AudioProcessor::copyXmlToBinary(state, block);
-    juce::XmlElement wrapper("VST3PluginState");
-    wrapper.createNewChildElement("IComponent")->addTextElement(block.toBase64Encoding());
-    juce::MemoryBlock hostState;
-    juce::AudioProcessor::copyXmlToBinary(wrapper, hostState);
-    plugin.setStateInformation(hostState.getData(), static_cast<int>(hostState.getSize()));
+    writeComponentState(plugin, block);
 }
 
 namespace

@@ -19,6 +19,15 @@ struct LoadedPlugin
 // On failure the instance is null and error says why.
 LoadedPlugin loadVst3Bundle(const juce::File& bundle, double sampleRate, int blockSize, juce::String& error);
 
+// The bytes of the plug-in component's state (IComponent::getState): the plug-in's own state block
+// and what the framework's VST3 wrapper appends to it. Empty when the state cannot be read.
+juce::MemoryBlock readComponentState(juce::AudioPluginInstance& plugin);
+
+// Hands bytes to the component's state function (IComponent::setState) the way a host restores a
+// project, and, when `toController` is set, the same bytes to the edit controller's setState.
+// Call on the message thread.
+void writeComponentState(juce::AudioPluginInstance& plugin, const juce::MemoryBlock& bytes, bool toController = false);
+
 // The plug-in's own state document (the parameter tree with "ModelId" and "ProgramIndex"). The
 // VST3 hosting keeps it base64-encoded in the "IComponent" child of a "VST3PluginState" document;
 // both levels use the framework's binary XML wrapper. Null when the state cannot be read.
