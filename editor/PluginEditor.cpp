@@ -260,12 +260,14 @@ void CorvaneAudioProcessorEditor::rowChosen(int row)
 {
     if (row < 0)
         return;
-    // A click on a table whose entry a host restore has just replaced: the table is about to
-    // show the new entry.
-    if (processorRef.currentEntry().entry != tableEntry)
+    if (tableEntry == nullptr)
         return;
-    processorRef.setProgram(row);
+    processorRef.setProgramOf(*tableEntry, row);
     const auto playing = processorRef.currentEntry();
+    // A click on a table whose entry a host restore has just replaced changed nothing: the table
+    // is about to show the new entry.
+    if (playing.entry != tableEntry)
+        return;
     // A snapshot that cannot play leaves the previous one playing: the table goes back to it.
     if (playing.programIndex != row)
         snapshotTable.setSelectedRows(rowsOf(playing.programIndex), juce::dontSendNotification);

@@ -137,10 +137,11 @@ ModelSource ModelSource::loadModel(juce::String id)
     entry.DeviceUrl = valueOf(values, "DeviceUrl");
     entry.ScaleSettings = isFlag(values, "ScaleSettings");
     entry.GainAdjust = withReadableExponent(valueOf(values, "GainAdjust")).getFloatValue();
-    // A trim whose factor is zero or not finite ("nan", 1000 dB) could only silence or flood the
-    // audio: it counts as 0 dB, as a value that is not a number does.
+    // A trim whose factor is zero, too small for a normal float (flushed to zero in the audio
+    // blocks) or not finite ("nan", 1000 dB) could only silence or flood the audio: it counts as
+    // 0 dB, as a value that is not a number does.
     const float trim = ferrowick::dbToGain(entry.GainAdjust);
-    if (!std::isfinite(trim) || trim == 0.0f)
+    if (!std::isnormal(trim))
         entry.GainAdjust = 0.0f;
     entry.Lowpass = isFlag(values, "Lowpass");
     entry.BassCut = isFlag(values, "BassCut");

@@ -30,10 +30,11 @@ float loudnessGainOf(const kep::dspData& data)
         throw std::runtime_error("Model file has no numeric \"loudness\" in its metadata.");
     const float loudness = metadata.at("loudness").get<float>();
     const float gain = std::pow(10.0f, (-10.0f - loudness) * 0.05f);
-    // A gain of zero would silence the model for good, an infinite one (or NaN) flood the output.
-    if (!std::isfinite(gain) || gain == 0.0f)
+    // A gain of zero, or one too small for a normal float (flushed to zero in the audio blocks),
+    // would silence the model for good, an infinite one (or NaN) flood the output.
+    if (!std::isnormal(gain))
         throw std::runtime_error("Model file's \"loudness\" (" + std::to_string(loudness)
-                                 + ") gives a loudness gain that is zero or not finite.");
+                                 + ") gives a loudness gain that is zero, subnormal or not finite.");
     return gain;
 }
 
@@ -104,10 +105,20 @@ void CorvaneAudioProcessor::setModel(juce::String id, int index)
 
 void CorvaneAudioProcessor::setProgram(int index)
 {
+    loadProgram(nullptr, index);
+}
+
+void CorvaneAudioProcessor::setProgramOf(const ModelSource& shown, int index)
+{
+    loadProgram(&shown, index);
+}
+
+void CorvaneAudioProcessor::loadProgram(const ModelSource* shown, int index)
+{
     bool pictureChanged = false;
     {
         std::lock_guard<std::mutex> lock(loadLock);
-        if (modelSource != nullptr)
+        if (modelSource != nullptr && (shown == nullptr || shown == modelSource.get()))
             pictureChanged = setProgramLocked(*modelSource, index);
     }
     if (pictureChanged)
@@ -284,12 +295,22 @@ void CorvaneAudioProcessor::processBlock(juce::AudioBuffer<float>& buffer, juce:
     // Flush-to-zero for this block; the previous mode is restored on every way out.
     juce::ScopedNoDenormals noDenormals;
 
+    // One entry, and one model of it, from here to the end of the block.
+    ModelSource* entry = entries.beginBlock();
+    carryOutReset(entry);
+
     const int n = buffer.getNumSamples();
     if (buffer.getNumChannels() < 1 || n <= 0)
     {
         inputLevel.store(0.0f, std::memory_order_relaxed);
+        entries.endBlock();
         return;
     }
+    // The dry input goes on in the bypass delay, for a switch to bypass without a gap.
+    const int delayed = inputChannelsToDelay(buffer);
+    for (int channel = 0; channel < delayed; channel++)
+        bypassDelays[static_cast<size_t>(channel)].record(buffer.getReadPointer(channel), n);
+
     float* ch0 = buffer.getWritePointer(0);
     float* ch1 = stereoOut.load(std::memory_order_relaxed) && buffer.getNumChannels() >= 2 ? buffer.getWritePointer(1) : nullptr;
 
@@ -300,14 +321,6 @@ void CorvaneAudioProcessor::processBlock(juce::AudioBuffer<float>& buffer, juce:
     const float level = ferrowick::rmsLevel(ch0, n);
     inputLevel.store(std::isfinite(level) ? level : 0.0f, std::memory_order_relaxed);
 
-    // One entry, and one model of it, from here to the end of the block.
-    ModelSource* entry = entries.beginBlock();
-    if (entry != nullptr && resetRequested.exchange(false))
-    {
-        auto state = chainState();
-        ferrowick::LoadedModel* active = entry->active();
-        modelChain.reset(state, active != nullptr ? active->model.get() : nullptr);
-    }
     if (entry != nullptr && runModel(*entry, ch0, n, gainIn, gainOut))
     {
         if (ch1 != nullptr)
@@ -318,6 +331,52 @@ void CorvaneAudioProcessor::processBlock(juce::AudioBuffer<float>& buffer, juce:
         writeSilence(ch0, ch1, n);
     }
     entries.endBlock();
+}
+
+void CorvaneAudioProcessor::processBlockBypassed(juce::AudioBuffer<float>& buffer, juce::MidiBuffer& /*midiMessages*/)
+{
+    // A reset asked for while bypassed applies here too, so that playing after it starts afresh.
+    carryOutReset(entries.beginBlock());
+    entries.endBlock();
+    // Nothing is measured while bypassed.
+    inputLevel.store(0.0f, std::memory_order_relaxed);
+
+    const int n = buffer.getNumSamples();
+    const int channels = buffer.getNumChannels();
+    if (channels < 1 || n <= 0)
+        return;
+    const int delayed = inputChannelsToDelay(buffer);
+    for (int channel = 0; channel < delayed; channel++)
+        bypassDelays[static_cast<size_t>(channel)].process(buffer.getWritePointer(channel), n);
+    // Outputs without an input of their own: the second one copies the first, as when processing.
+    for (int channel = delayed; channel < channels; channel++)
+    {
+        if (channel == 1 && stereoOut.load(std::memory_order_relaxed))
+            buffer.copyFrom(1, 0, buffer, 0, 0, n);
+        else
+            buffer.clear(channel, 0, n);
+    }
+}
+
+int CorvaneAudioProcessor::inputChannelsToDelay(const juce::AudioBuffer<float>& buffer)
+{
+    const int delay = sampleRate.load(std::memory_order_relaxed) == 96000 ? ferrowick::resamplingDelay : 0;
+    for (auto& line : bypassDelays)
+        line.setDelay(delay);
+    return std::clamp(std::min(getTotalNumInputChannels(), buffer.getNumChannels()), 1, static_cast<int>(bypassDelays.size()));
+}
+
+void CorvaneAudioProcessor::carryOutReset(ModelSource* entry)
+{
+    if (entry == nullptr || !resetRequested.exchange(false))
+        return;
+    auto state = chainState();
+    ferrowick::LoadedModel* active = entry->active();
+    modelChain.reset(state, active != nullptr ? active->model.get() : nullptr);
+    if (active != nullptr)
+        active->faulted.store(false, std::memory_order_relaxed);
+    for (auto& line : bypassDelays)
+        line.clear();
 }
 
 ferrowick::ChainState CorvaneAudioProcessor::chainState()

@@ -8,6 +8,7 @@
 #include <juce_audio_processors/juce_audio_processors.h>
 
 #include "audio/Biquad.h"
+#include "audio/BypassDelay.h"
 #include "audio/EntryExchange.h"
 #include "audio/ModelChain.h"
 #include "plugin/LeftoverCollector.h"
@@ -38,6 +39,9 @@ public:
     void reset() override;
     using AudioProcessor::processBlock;
     void processBlock(juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midiMessages) override;
+    using AudioProcessor::processBlockBypassed;
+    // The host's bypass: the dry input, late by the reported latency, never a NaN or an infinity.
+    void processBlockBypassed(juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midiMessages) override;
     double getTailLengthSeconds() const override;
     bool acceptsMidi() const override;
     bool producesMidi() const override;
@@ -64,6 +68,9 @@ public:
     // that fails to load) changes nothing, the entry's snapshot index included, and records the
     // reason in modelLoadError.
     void setProgram(int index);
+    // setProgram for the entry that the caller shows, in the same step as the check that it is
+    // still current: after a host restore has replaced it, nothing changes.
+    void setProgramOf(const ModelSource& shown, int index);
 
     // The current entry's id and snapshot index, read together from one entry.
     std::pair<juce::String, int> currentChoice();
@@ -113,6 +120,7 @@ private:
         CorvaneAudioProcessor& processor;
     };
 
+    void loadProgram(const ModelSource* shown, int index);
     // Installs the entry of id; null when the id is ignored or the entry could not be built.
     std::shared_ptr<ModelSource> installEntryLocked(const juce::String& id);
     // True when the picture was replaced (the editor is to be repainted).
@@ -125,6 +133,11 @@ private:
     bool runModel(ModelSource& entry, float* samples, int n, float gainIn, float gainOut);
     // The processor's signal state that the model chain carries from block to block.
     ferrowick::ChainState chainState();
+    // Audio thread, at the start of a block: a pending reset() brings every signal state back to a
+    // fresh instance's, and lets a model that threw play again.
+    void carryOutReset(ModelSource* entry);
+    // Audio thread: the bypass delay follows the latency of the current rate.
+    int inputChannelsToDelay(const juce::AudioBuffer<float>& buffer);
 
     std::mutex loadLock;
     std::mutex pictureLock; // guards modelPicture between setProgram and the editor's paint
@@ -132,6 +145,8 @@ private:
     // After `entries`, so that it stops before the exchange goes.
     LeftoverCollector leftovers { entries };
     ferrowick::ModelChain modelChain;
+    // The input channels (at most two) as a bypassed block plays them.
+    std::array<ferrowick::BypassDelay, 2> bypassDelays;
     // Set by reset() and prepareToPlay; the audio thread clears the signal state at its next block.
     std::atomic<bool> resetRequested { false };
     // The parameter objects themselves: their values are atomics and hold the default unsnapped

@@ -454,6 +454,49 @@ void latencyIsReported(const juce::File& models)
         }
     folder.deleteRecursively();
 }
+
+// With the host's bypass on, the output is the dry input late by exactly the reported latency, on
+// both channels; a block of input that holds a NaN or an infinity comes out silent, as late.
+void bypassKeepsTheLatency()
+{
+    constexpr int block = 256;
+    for (const int rate : { 48000, 96000 })
+    {
+        auto impulses = ferrowick_render::makePluckedChord(rate, 0.5);
+        impulses.clear();
+        impulses.setSample(0, 4000, 0.5f);
+        impulses.setSample(0, 9001, -0.5f);
+        auto poisoned = ferrowick_render::makePluckedChord(rate, 0.5);
+        poisoned.setSample(0, 1000, std::nanf(""));
+        poisoned.setSample(0, 5 * block, INFINITY);
+        const auto silenced = [](int i) { return i / block == 1000 / block || i / block == 5; };
+
+        for (const auto* input : { &impulses, &poisoned })
+        {
+            const auto what = juce::String(rate) + " Hz, bypassed, " + (input == &impulses ? "impulses" : "NaN and infinity");
+            auto plugin = playing({ "LstmLead", 0, true }, rate, block);
+            if (plugin == nullptr || plugin->getBypassParameter() == nullptr)
+            {
+                check(false, what + ": the instance has a bypass");
+                return;
+            }
+            // The change reaches the plug-in with the first block.
+            plugin->getBypassParameter()->setValueNotifyingHost(1.0f);
+            const int latency = ferrowick_render::reportedLatency(*plugin);
+            const auto out = ferrowick_render::renderThrough(*plugin, *input, block);
+            bool late = latency == (rate == 96000 ? 42 : 0);
+            for (int ch = 0; ch < out.getNumChannels(); ++ch)
+                for (int i = 0; i < out.getNumSamples(); ++i)
+                {
+                    const int from = i - latency;
+                    const float dry = from < 0 || (input == &poisoned && silenced(from)) ? 0.0f : input->getSample(0, from);
+                    late = late && out.getSample(ch, i) == dry;
+                }
+            check(late && ferrowick_render::measure(out).finite,
+                  what + ": the dry input, " + juce::String(latency) + " samples late (the reported latency), finite");
+        }
+    }
+}
 } // namespace
 
 int main(int argc, char** argv)
@@ -483,6 +526,8 @@ int main(int argc, char** argv)
         nonFiniteInputIsContained();
         resetStartsAfresh();
         latencyIsReported(models);
+        std::cout << "== bypass" << std::endl;
+        bypassKeepsTheLatency();
     }
     std::cout << (failures == 0 ? "all host audio checks passed"
                                 : juce::String(failures) + " host audio check(s) failed")

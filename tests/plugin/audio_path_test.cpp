@@ -363,4 +363,50 @@ TEST_F(AudioPath, StereoInputChannelOneIsReplacedByTheOutput)
     EXPECT_EQ(left[0], left[1]); // input channel 1 is never read
 }
 
+// A switch to the host's bypass goes on from the input that the processed blocks had: the
+// bypassed output is the input stream late by the latency, without a gap, each input channel its
+// own, and a mono input fills both outputs. After a reset the delay starts from silence.
+TEST_F(AudioPath, BypassContinuesTheInputLateByTheLatency)
+{
+    writeFolder("Lin", "", 1, { { 0, linearModelFile(linearTaps, -10.0) } });
+    const auto x = signal(1000);
+    auto bypassed = [](CorvaneAudioProcessor& processor, const std::vector<float>& input, float channel1) {
+        juce::AudioBuffer<float> buffer(2, static_cast<int>(input.size()));
+        for (int i = 0; i < buffer.getNumSamples(); ++i)
+        {
+            buffer.setSample(0, i, input[static_cast<size_t>(i)]);
+            buffer.setSample(1, i, channel1);
+        }
+        juce::MidiBuffer midi;
+        processor.processBlockBypassed(buffer, midi);
+        return buffer;
+    };
+    for (const double rate : { 48000.0, 96000.0 })
+    {
+        SCOPED_TRACE(rate);
+        const size_t latency = rate == 96000.0 ? 42 : 0;
+        CorvaneAudioProcessor processor;
+        processor.prepareToPlay(rate, 1024);
+        run(processor, slice(x, 0, 600), 2, 0.25f);
+        auto out = bypassed(processor, slice(x, 600, 400), 0.25f);
+        EXPECT_EQ(channel(out, 0), slice(x, 600 - latency, 400));
+        EXPECT_EQ(channel(out, 1), std::vector<float>(400, 0.25f));
+
+        processor.reset();
+        out = bypassed(processor, slice(x, 0, 300), 0.0f);
+        auto expected = slice(x, 0, 300 - latency);
+        expected.insert(expected.begin(), latency, 0.0f);
+        EXPECT_EQ(channel(out, 0), expected);
+
+        juce::AudioProcessor::BusesLayout monoIn;
+        monoIn.inputBuses.add(juce::AudioChannelSet::mono());
+        monoIn.outputBuses.add(juce::AudioChannelSet::stereo());
+        ASSERT_TRUE(processor.setBusesLayout(monoIn));
+        processor.prepareToPlay(rate, 1024);
+        out = bypassed(processor, slice(x, 0, 300), 0.7f);
+        EXPECT_EQ(channel(out, 0), expected);
+        EXPECT_EQ(channel(out, 1), expected);
+    }
+}
+
 } // namespace

@@ -236,8 +236,9 @@ TEST_F(Processor, ModelFileWithoutLoudnessIsRefusedBeforeItIsPublished)
     EXPECT_FLOAT_EQ(processor.modelSource->LoudnessGain, 1.0f);
     EXPECT_TRUE(processor.modelLoadError.contains("loudness"));
 
-    // A loudness whose gain is infinite or zero in single precision is refused the same way.
-    for (const char* loudness : { "-1000", "1000", "-1e39" })
+    // A loudness whose gain is infinite, zero or subnormal (750) in single precision is refused the
+    // same way.
+    for (const char* loudness : { "-1000", "1000", "-1e39", "750" })
     {
         writeResource("Models/LinearClean/models/001.kep",
                       R"({"version": "0.5.0", "architecture": "Linear", "config": {"receptive_field": 1, "bias": false},
@@ -277,6 +278,22 @@ TEST_F(Processor, SetProgramIgnoresCurrentNegativeAndOutOfRangeIndices)
     processor.setProgram(1);
     EXPECT_NE(processor.modelSource->PendingModel.load(), model);
     EXPECT_NE(processor.modelPicture.get(), picture);
+}
+
+// A click on a row of the entry that a window shows: once a host restore has made another entry
+// current, it changes nothing.
+TEST_F(Processor, SetProgramOfAReplacedEntryChangesNothing)
+{
+    makeCatalogue("--only LinearClean");
+    CorvaneAudioProcessor processor;
+    const auto shown = processor.modelSource;
+    processor.setModel("LinearClean", 0); // a fresh entry, as a restore makes
+    const auto model = processor.modelSource->PendingModel.load();
+    processor.setProgramOf(*shown, 1);
+    EXPECT_EQ(processor.modelSource->ProgramIndex, 0);
+    EXPECT_EQ(processor.modelSource->PendingModel.load(), model);
+    processor.setProgramOf(*processor.modelSource, 1);
+    EXPECT_EQ(processor.modelSource->ProgramIndex, 1);
 }
 
 TEST_F(Processor, SetModelWithAnEmptyIdKeepsARealModel)

@@ -25,8 +25,9 @@ public:
         }
     }
 
-    // Plays `count` blocks and returns what the calling thread allocated and freed meanwhile.
-    alloc_counter::Counts play(CorvaneAudioProcessor& processor, int count)
+    // Plays `count` blocks (bypassed ones, as the host's bypass plays them, when asked) and returns
+    // what the calling thread allocated and freed meanwhile.
+    alloc_counter::Counts play(CorvaneAudioProcessor& processor, int count, bool bypassed = false)
     {
         alloc_counter::Counts total;
         for (int i = 0; i < count; ++i)
@@ -41,7 +42,10 @@ public:
                 buffer.setSample(1, j, v);
             }
             alloc_counter::Scope scope;
-            processor.processBlock(buffer, midi);
+            if (bypassed)
+                processor.processBlockBypassed(buffer, midi);
+            else
+                processor.processBlock(buffer, midi);
             total.allocations += scope.counts().allocations;
             total.deallocations += scope.counts().deallocations;
         }
@@ -108,6 +112,10 @@ TEST_F(RealTime, AudioThreadNeitherAllocatesNorFrees)
         processor.setModel("WaveHigh", 0);
         EXPECT_NOTHING_ALLOCATED(blocks.play(processor, 12), "WaveNet after setModel");
         resetAndPlay("WaveNet after reset");
+        EXPECT_NOTHING_ALLOCATED(blocks.play(processor, 8, true), "bypassed");
+        processor.reset();
+        EXPECT_NOTHING_ALLOCATED(blocks.play(processor, 4, true), "bypassed after reset");
+        EXPECT_NOTHING_ALLOCATED(blocks.play(processor, 4), "WaveNet after bypass");
         processor.setProgram(1); // no model file: the WaveNet plays on
         EXPECT_NOTHING_ALLOCATED(blocks.play(processor, 4), "missing model file");
         processor.setProgram(2); // broken model file

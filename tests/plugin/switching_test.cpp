@@ -334,7 +334,7 @@ TEST_F(Switching, FailedLoadsKeepEverythingAndNeverEscape)
     }
 }
 
-TEST_F(Switching, ThrowingModelGivesSilenceAndIsNotRunAgain)
+TEST_F(Switching, ThrowingModelGivesSilenceAndIsNotRunAgainUntilAReset)
 {
     writeFolder("Good", "", 2, { { 1, linearModelFile(tapsB, -10.0) } });
     for (const double rate : { 48000.0, 96000.0 })
@@ -355,6 +355,11 @@ TEST_F(Switching, ThrowingModelGivesSilenceAndIsNotRunAgain)
         // Later blocks stay silent without calling the model again.
         EXPECT_TRUE(allZero(channel(run(processor, signal(700)), 0)));
         EXPECT_EQ(thrower->calls.size(), 3u);
+
+        // A reset lets it play again, as it would in a fresh instance.
+        processor.reset();
+        EXPECT_FALSE(allZero(channel(run(processor, signal(700)), 0)));
+        EXPECT_EQ(thrower->calls.size(), 6u);
 
         // A newly loaded model plays.
         processor.setProgram(1);
