@@ -6,7 +6,8 @@
 Seeds come from the test catalogue of make_catalogue.py: its model files (model_file), the
 "metadata.txt" and "settings.txt" of each folder joined by a zero byte (catalogue), settings
 files in the plug-in's format (settings) and host state blocks naming its models and
-snapshots (host_state).
+snapshots (host_state) and, for the framework's VST3 wrapper (wrapper_state), such blocks with the
+trailer that the wrapper appends, behind the byte that picks how the host's stream reads.
 CORPUS_DIR defaults to tests/fuzz/corpus. Standard library only.
 """
 import os
@@ -35,6 +36,16 @@ def state_block(model_id, index, gain_in="0.6667", gain_out="0.6667"):
            '<PARAM id="GainOut" value="%s"/><ModelId>%s</ModelId><ProgramIndex>%s</ProgramIndex></Ferrowick>'
            % (gain_in, gain_out, model_id, index)).encode()
     return b"VC2!" + struct.pack("<I", len(xml) + 1) + xml + b"\0"
+
+
+def framework_tree(bypass):
+    """The wrapper's private tree: its type, one property "Bypass" (a boolean), no children."""
+    return (b"JUCEPrivateData\0" + b"\x01\x01" + b"Bypass\0" + b"\x01\x01" + (b"\x02" if bypass else b"\x03")
+            + b"\x00")
+
+
+def with_trailer(block, tree):
+    return block + struct.pack("<q", 0) + tree + struct.pack("<q", len(tree)) + b"JUCEPrivateData"
 
 
 def main():
@@ -67,6 +78,16 @@ def main():
               "wave-broken-file": ("WaveHigh", 2), "unknown-id": ("LstmLead", "0abc", "0.25", "0.9")}
     for name, args in states.items():
         write(os.path.join(corpus, "host_state", name), state_block(*args))
+
+    # The wrapper_state target's catalogue holds LinearClean only. The first byte: bit 0, the
+    # stream tells its size; bits 1-2, how many bytes a read returns (all, 1, 7, 4096).
+    linear = state_block("LinearClean", 1)
+    wrapper_states = {"bypass-on": (0x01, with_trailer(linear, framework_tree(True))),
+                      "bypass-off-bytewise": (0x02, with_trailer(linear, framework_tree(False))),
+                      "no-trailer": (0x01, linear),
+                      "empty-tree-chunked": (0x07, with_trailer(linear, b""))}
+    for name, (mode, state) in wrapper_states.items():
+        write(os.path.join(corpus, "wrapper_state", name), bytes([mode]) + state)
 
 if __name__ == "__main__":
     main()
