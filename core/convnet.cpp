@@ -140,17 +140,24 @@ ConvNet::ConvNet(int channels, const std::vector<int>& dilations, bool batchnorm
 
 void ConvNet::_update_buffers_(float* input, int num_frames)
 {
-    const size_t history_before = input_buffer.size();
+    // A growth of the history clears every stage through history_cleared_().
     Buffer::_update_buffers_(input, num_frames);
+    fit_stages_(false);
+}
+
+void ConvNet::history_cleared_() { fit_stages_(true); }
+
+void ConvNet::fit_stages_(bool clear)
+{
     const Eigen::Index columns = static_cast<Eigen::Index>(input_buffer.size());
-    // A grown history has been cleared, and so must every stage be, whatever its shape.
-    const bool grown = input_buffer.size() != history_before;
     for (size_t k = 0; k < stage_signals.size(); k++)
     {
         const Eigen::Index rows = stage_rows_(k);
         Eigen::MatrixXf& stage = stage_signals[k];
-        if (grown || stage.rows() != rows || stage.cols() != columns)
+        if (stage.rows() != rows || stage.cols() < columns)
             stage.setZero(rows, columns);
+        else if (clear)
+            stage.setZero();
     }
 }
 
@@ -174,8 +181,9 @@ void ConvNet::_rewind_buffers_()
 bool ConvNet::stage_holds_window_(size_t k, int64_t offset) const
 {
     const Eigen::MatrixXf& stage = stage_signals[k];
-    return stage.rows() == stage_rows_(k) && stage.cols() == static_cast<Eigen::Index>(input_buffer.size())
-           && offset >= blocks[k].conv.dilation && offset <= stage.cols();
+    const int64_t columns = static_cast<int64_t>(input_buffer.size());
+    return stage.rows() == stage_rows_(k) && stage.cols() >= columns && offset >= blocks[k].conv.dilation
+           && offset <= columns;
 }
 
 void ConvNet::remember_state()

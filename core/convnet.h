@@ -52,12 +52,14 @@ public:
     void _rewind_buffers_() override;
     // Besides what Buffer keeps, keeps for every stage that a block reads the dilation's worth of
     // columns before the offset. The last stage, and the input history itself, are read only
-    // where the block has just written them. A stage left narrower than the history (by a
-    // reserve_history() that grew it) is zeroed by the next block, so nothing is put back there.
+    // where the block has just written them. A stage not sized yet (before the first block) reads
+    // as the zeros the next block makes it, so zeros are kept for it and nothing is put back.
     void remember_state() override;
     void restore_state() override;
 
     std::vector<ConvNetBlock> blocks;
+    // One matrix per stage, at least as wide as the history (wider once the history has been
+    // restored to a smaller size): a block reads and writes only columns the history's size allows.
     std::vector<Eigen::MatrixXf> stage_signals;
     // Sized to the longest block seen; a block of n samples uses its first n entries.
     Eigen::VectorXf head_result;
@@ -65,9 +67,17 @@ public:
     float head_bias = 0.0f;
     int32_t prewarm_samples = 0;
 
+protected:
+    // A growth of the history clears every stage with it (sized to the new history where narrower).
+    void history_cleared_() override;
+
 private:
     Eigen::Index stage_rows_(size_t k) const { return k == 0 ? 1 : blocks[k - 1].conv.get_out_channels(); }
-    // Whether stage k is the history's width and holds the dilation's worth of columns before offset.
+    // Gives a stage of the wrong height or narrower than the history the history's width, with
+    // zeros; with clear, zeroes the others too (in place, allocating nothing).
+    void fit_stages_(bool clear);
+    // Whether stage k is at least the history's width and holds the dilation's worth of columns
+    // before offset.
     bool stage_holds_window_(size_t k, int64_t offset) const;
 };
 

@@ -63,12 +63,17 @@ void Buffer::reserve_history(int num_frames)
         while (size < minimum)
             size *= 2;
         // A growth clears the whole history: the model continues as if it had heard silence.
+        // Within the capacity (a history restored to a smaller size) nothing is reallocated.
         input_buffer.assign(static_cast<size_t>(size), 0.0f);
+        history_cleared_();
+        if (at_kept_moment_)
+            remember_state();
     }
 }
 
 void Buffer::_update_buffers_(float* input, int num_frames)
 {
+    at_kept_moment_ = false;
     reserve_history(num_frames);
     if (num_frames <= 0)
         return;
@@ -93,6 +98,8 @@ bool Buffer::holds_window_(int64_t offset) const
 void Buffer::remember_state()
 {
     state_copy_.start();
+    at_kept_moment_ = true;
+    kept_size_ = input_buffer.size();
     kept_offset_ = input_buffer_offset;
     const bool holds = holds_window_(kept_offset_);
     state_copy_.keep(holds ? input_buffer.data() + (kept_offset_ - receptive_field) : nullptr, receptive_field);
@@ -108,6 +115,9 @@ void Buffer::restore_state()
 
 bool Buffer::put_back_history_(StateCopy::Reader& reader)
 {
+    // Shrinking keeps the capacity, and growing within it (never needed) allocates nothing either.
+    if (kept_size_ <= input_buffer.capacity())
+        input_buffer.resize(kept_size_, 0.0f);
     if (!holds_window_(kept_offset_))
     {
         reader.put_back(nullptr, receptive_field);

@@ -46,7 +46,9 @@ public:
 };
 
 // A model that looks back over a fixed number of past input samples. Keeps a growing input
-// history (32 blocks' worth) and rewinds it to the front when it runs out of room.
+// history (32 blocks' worth) and rewinds it to the front when it runs out of room. The history's
+// size (input_buffer.size()) is part of the model's state: it decides when a block grows (and
+// clears) the history and where the history rewinds, so restore_state() puts it back as well.
 class Buffer : public DSP
 {
 public:
@@ -61,10 +63,16 @@ public:
     // Sizes the history for blocks of up to num_frames samples exactly as the first such block
     // would (a growth clears it), so that such blocks later find it large enough and never
     // reallocate it. Lets a model that is not warmed up be made ready off the audio thread.
+    // A growth after remember_state() and before the next block belongs to the remembered
+    // moment: the state is kept again (cleared, at the new size), as a fresh model has it.
+    // The history reallocates only beyond the largest size it ever had.
     void reserve_history(int num_frames);
 
-    // Keeps the offset and the receptive field's worth of history before it: what a rewind keeps,
-    // and all that a Linear model reads of the past (it reads the newest receptive_field - 1).
+    // Keeps the history's size, the offset and the receptive field's worth of history before
+    // it: what a rewind keeps, and all that a Linear model reads of the past (it reads the
+    // newest receptive_field - 1). restore_state() gives the history back its kept size
+    // without reallocating (a larger history, grown since, keeps its capacity), so that the
+    // next blocks grow, clear and rewind it exactly where they did after remember_state().
     void remember_state() override;
     void restore_state() override;
 
@@ -73,11 +81,16 @@ public:
     std::vector<float> input_buffer;
 
 protected:
-    // The history's part of restore_state, for models that keep more after it in state_copy_.
-    // The history only grows (and a growth keeps the offset), so it always holds the kept window;
-    // should it not, it is cleared and the offset goes back to the receptive field, as in a new
-    // model, and the result is false.
+    // The history's part of restore_state, for models that keep more after it in state_copy_:
+    // its kept size and window, and the offset. The history's capacity only grows (and a growth
+    // keeps the offset), so it always takes the kept size and holds the kept window; should it
+    // not, it is cleared and the offset goes back to the receptive field, as in a new model, and
+    // the result is false.
     bool put_back_history_(StateCopy::Reader& reader);
+
+    // Called by reserve_history() right after a growth cleared the history: a model that keeps
+    // state beside the history clears it too. May allocate (it runs where the growth does).
+    virtual void history_cleared_() {}
 
     StateCopy state_copy_;
 
@@ -85,6 +98,9 @@ private:
     bool holds_window_(int64_t offset) const;
 
     int64_t kept_offset_ = 0;
+    size_t kept_size_ = 0;
+    // True from remember_state() until the next block: a growth then belongs to the kept state.
+    bool at_kept_moment_ = false;
 };
 
 } // namespace kep

@@ -39,15 +39,25 @@ const std::vector<Model> models{
 };
 
 // Loaded as the plug-in loads it: for a Linear model, the history then grows after get_dsp
-// remembered it (a warmed-up ConvNet's is long enough already).
-std::unique_ptr<kep::DSP> load(const Model& model)
+// remembered it (a warmed-up ConvNet's is long enough already). A larger reserve grows (and
+// clears) a ConvNet's warmed-up history too, before its first block.
+std::unique_ptr<kep::DSP> load(const Model& model, int reserve = 256)
 {
     kep::dspData data = core_test::record(model.architecture, model.config,
                                           testing_support::uniform_values(model.weights, 3, -0.5f, 0.5f));
     auto dsp = kep::get_dsp(data);
     if (auto* history = dynamic_cast<kep::Buffer*>(dsp.get()))
-        history->reserve_history(256);
+        history->reserve_history(reserve);
     return dsp;
+}
+
+// The first sample where two outputs of the same length differ, or their length.
+size_t first_difference(const std::vector<float>& a, const std::vector<float>& b)
+{
+    size_t i = 0;
+    while (i < a.size() && i < b.size() && a[i] == b[i])
+        i++;
+    return i;
 }
 
 } // namespace
@@ -79,13 +89,87 @@ TEST(RestoredModel, AllocatesNothing)
 {
     if (!alloc_counter::enabled())
         GTEST_SKIP() << "allocation counting is off under sanitizers";
+    // The last schedule leaves every history larger than the restore makes it.
+    for (const std::vector<int>& noise_lengths : {std::vector<int>{256}, {4096, 1, 1024}})
+        for (const Model& model_case : models)
+        {
+            auto model = load(model_case);
+            run_blocks(*model, noise(model_case.length, 2), noise_lengths);
+            alloc_counter::Scope scope;
+            model->restore_state();
+            EXPECT_EQ(scope.counts().allocations, 0u) << model_case.architecture << ", noise " << noise_lengths[0];
+            EXPECT_EQ(scope.counts().deallocations, 0u) << model_case.architecture << ", noise " << noise_lengths[0];
+        }
+}
+
+TEST(RestoredModel, GrowsAgainWithoutAllocatingUpToTheLongestBlockSeen)
+{
+    if (!alloc_counter::enabled())
+        GTEST_SKIP() << "allocation counting is off under sanitizers";
     for (const Model& model_case : models)
     {
         auto model = load(model_case);
-        run_blocks(*model, noise(model_case.length, 2), {256});
-        alloc_counter::Scope scope;
+        auto input = noise(4096 * 3, 2);
+        std::vector<float> output(input.size());
+        run_blocks(*model, input, {4096});
         model->restore_state();
+        // The history, back at its kept size, grows again for these blocks (and clears), within
+        // what it had.
+        alloc_counter::Scope scope;
+        int position = 0;
+        for (const int n : {1, 4096, 333, 4096})
+        {
+            model->process(input.data() + position, output.data() + position, n);
+            position += n;
+        }
         EXPECT_EQ(scope.counts().allocations, 0u) << model_case.architecture;
         EXPECT_EQ(scope.counts().deallocations, 0u) << model_case.architecture;
     }
+}
+
+namespace
+{
+
+// Block schedules (cycled over the signal) that start with a block longer than the warm-up's
+// 512-sample chunks, of even and odd lengths, or grow the history later, or make it rewind at
+// odd offsets.
+const std::vector<std::vector<int>> long_schedules{
+    {1024}, {4096}, {1023}, {4097, 3}, {777, 1}, {513, 2049, 1}, {256, 1024}, {100, 200, 300}, {1, 7, 4095}};
+
+// What runs between the fresh output and the restore: blocks that leave every history larger
+// than the fresh model's (4096, 1024), or at its size (256).
+const std::vector<std::vector<int>> noise_schedules{{4096, 1, 1024}, {256}};
+
+} // namespace
+
+// A fresh model grows its history (and clears it, and a ConvNet's stages) at the first block too
+// long for it; a restored one must do so at the same block, however large its history has grown.
+TEST(RestoredModel, ReplaysAFreshModelWhenBlocksAreLongerThanTheWarmUpChunk)
+{
+    for (const int reserve : {256, 4096})
+        for (const Model& model_case : models)
+            for (const auto& lengths : long_schedules)
+            {
+                // Only a model with an input history takes a reserve.
+                if (reserve != 256 && !dynamic_cast<kep::Buffer*>(load(model_case).get()))
+                    continue;
+                const auto input = noise(model_case.length, 1);
+                const auto fresh = run_blocks(*load(model_case, reserve), input, lengths);
+                for (const auto& noise_lengths : noise_schedules)
+                {
+                    SCOPED_TRACE(::testing::Message()
+                                 << model_case.architecture << ", reserve " << reserve << ", blocks " << lengths[0]
+                                 << " (" << lengths.size() << " lengths), noise blocks " << noise_lengths[0]);
+                    auto model = load(model_case, reserve);
+                    run_blocks(*model, noise(model_case.length + 333, 2), noise_lengths);
+                    model->restore_state();
+                    const auto restored = run_blocks(*model, input, lengths);
+                    const size_t at = first_difference(restored, fresh);
+                    EXPECT_EQ(at, fresh.size()) << "first differing sample " << at << ": restored " << restored[at]
+                                                << ", fresh " << fresh[at];
+                    // And again, from the larger history that these blocks left.
+                    model->restore_state();
+                    EXPECT_EQ(run_blocks(*model, input, lengths), fresh);
+                }
+            }
 }
