@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "plugin/FileReplacement.h"
 #include "plugin/PluginPaths.h"
 #include "plugin/SettingsNumbers.h"
 
@@ -28,13 +29,17 @@ juce::String toJson(const PluginSettings& record)
 }
 
 // Writes the text (line ends "\r\n", UTF-8 without byte-order mark) to a hidden temporary file
-// next to the target and moves it over the target only when every byte reached the disk.
-void replaceWhole(const juce::File& target, const juce::String& text)
+// next to the target and moves it over the target only when every byte reached the disk. A link
+// is written through (its final target is replaced), and the replaced file's permissions stay.
+void replaceWhole(const juce::File& file, const juce::String& text)
 {
     juce::MemoryOutputStream bytes;
     bytes.writeText(text, false, false, "\r\n");
 
-    juce::TemporaryFile temporary(target, juce::TemporaryFile::useHiddenFile);
+    const auto target = file_replacement::target(file);
+    if (!target)
+        return; // a loop of links, or an end in a missing folder: left as it is
+    juce::TemporaryFile temporary(*target, juce::TemporaryFile::useHiddenFile);
     bool written = false;
     {
         // Unbuffered, so that a short write is reported by write() itself.
@@ -46,6 +51,7 @@ void replaceWhole(const juce::File& target, const juce::String& text)
             written = out.getStatus().wasOk();
         }
     }
+    written = written && file_replacement::keepPermissions(*target, temporary.getFile());
     if (written)
         temporary.overwriteTargetFileWithTemporary();
     // Otherwise the temporary file is deleted with `temporary`.

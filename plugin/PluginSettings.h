@@ -23,8 +23,9 @@ struct PluginSettings
     static void Update(const std::function<void(PluginSettings&)>& change);
 
     // Replaces "Settings.json" whole with the record's current values, through a temporary file
-    // in the same folder. A write that does not reach the disk whole leaves the old file as it
-    // was; failures pass silently.
+    // in the same folder; a symbolic link is written through, and the file keeps its permissions.
+    // A write that does not reach the disk whole leaves the old file as it was; failures pass
+    // silently.
     static void Save();
 
     // Creates the folders, then reads "Settings.json" into the record; writes the file from the

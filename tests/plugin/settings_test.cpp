@@ -1,6 +1,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <regex>
 #include <utility>
 #include <vector>
@@ -20,6 +21,16 @@ juce::String fileBytes(const juce::File& file)
     juce::MemoryBlock data;
     file.loadFileAsData(data);
     return data.toString();
+}
+
+// The folder's entries, links and hidden files included, sorted and joined by "|".
+juce::String childNames(const juce::File& folder)
+{
+    juce::StringArray names;
+    for (const auto& f : folder.findChildFiles(juce::File::findFilesAndDirectories, false, "*", juce::File::FollowSymlinks::no))
+        names.add(f.getFileName());
+    names.sort(false);
+    return names.joinIntoString("|");
 }
 
 // Runs a case in a fixed time zone and restores the previous one afterwards.
@@ -98,11 +109,7 @@ TEST_F(SettingsFile, SaveWritesCurrentValuesEscapedAndLeavesNoTemporaryFile)
                                                                 "  \"LastSelectedModelId\": \"Amp \\\"5\\\" \\\\ \\u00e9\",\r\n"
                                                                 "  \"LastSelectedModelIdx\": -3\r\n"
                                                                 "}"));
-    juce::StringArray names;
-    for (const auto& f : resourceDir().findChildFiles(juce::File::findFilesAndDirectories, false, "*"))
-        names.add(f.getFileName());
-    names.sort(false);
-    EXPECT_EQ(names.joinIntoString("|"), "Presets|Settings.json");
+    EXPECT_EQ(childNames(resourceDir()), "Presets|Settings.json");
 
     // What was saved loads back unchanged.
     const auto saved = PluginSettings::Get();
@@ -139,6 +146,46 @@ TEST_F(SettingsFile, WriteThatDoesNotReachTheDiskWholeKeepsTheOldFile)
     // The record in memory has the change; the next save that succeeds writes it.
     PluginSettings::Save();
     EXPECT_TRUE(fileBytes(settingsFile()).contains("Lost"));
+}
+
+TEST_F(SettingsFile, SaveWritesThroughAChainOfLinksAndKeepsTheMode)
+{
+    // Settings.json -> (absolute) store/hop -> "folder/../real.json", where store/folder ->
+    // "deep/inner": the ".." leads to store/deep, as the system reads it.
+    const auto store = home().getChildFile("store");
+    const auto real = store.getChildFile("deep/real.json");
+    const std::filesystem::path realPath = real.getFullPathName().toStdString();
+    ASSERT_TRUE(store.getChildFile("deep/inner").createDirectory() && real.replaceWithText("old"));
+    std::filesystem::permissions(realPath, std::filesystem::perms(0600));
+    ASSERT_TRUE(juce::File::createSymbolicLink(store.getChildFile("folder"), "deep/inner", false));
+    ASSERT_TRUE(juce::File::createSymbolicLink(store.getChildFile("hop"), "folder/../real.json", false));
+    ASSERT_TRUE(resourceDir().createDirectory());
+    ASSERT_TRUE(juce::File::createSymbolicLink(settingsFile(), store.getFullPathName() + "/hop", false));
+
+    PluginSettings::Save();
+    EXPECT_EQ(settingsFile().getNativeLinkedTarget(), store.getFullPathName() + "/hop");
+    EXPECT_TRUE(fileBytes(real).startsWith("{\r\n  \"UiScaling\": 100,\r\n"));
+    EXPECT_EQ(std::filesystem::status(realPath).permissions(), std::filesystem::perms(0600));
+    EXPECT_EQ(childNames(store) + "|" + childNames(store.getChildFile("deep")), "deep|folder|hop|inner|real.json");
+}
+
+TEST_F(SettingsFile, LinkToAMissingFileCreatesItALoopIsLeftAsItIs)
+{
+    ASSERT_TRUE(resourceDir().createDirectory());
+    ASSERT_TRUE(juce::File::createSymbolicLink(settingsFile(), "new.json", false));
+    PluginSettings::Load();
+    EXPECT_TRUE(settingsFile().isSymbolicLink());
+    EXPECT_TRUE(resourceDir().getChildFile("new.json").existsAsFile());
+
+    // A loop, and a missing file in a missing folder: nothing is written and nothing hangs.
+    ASSERT_TRUE(juce::File::createSymbolicLink(resourceDir().getChildFile("other"), "Settings.json", false));
+    for (const auto* link : { "other", "gone/new.json" })
+    {
+        ASSERT_TRUE(settingsFile().deleteFile() && juce::File::createSymbolicLink(settingsFile(), link, false));
+        PluginSettings::Save();
+        EXPECT_EQ(settingsFile().getNativeLinkedTarget(), link);
+        EXPECT_EQ(childNames(resourceDir()), "Presets|Settings.json|new.json|other");
+    }
 }
 
 TEST_F(SettingsFile, ZoneSuffixFollowsTheLocalZone)
