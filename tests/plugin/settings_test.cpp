@@ -6,10 +6,34 @@
 #include <utility>
 #include <vector>
 
+#include <mutex>
+#include <string>
+
 #include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include "core/load_limits.h"
 #include "plugin_test_util.h"
+
+// Every flush to the disk of this program goes through here: the path of what was flushed is
+// recorded, then the flush is made.
+namespace
+{
+std::mutex syncedLock;
+std::vector<std::string> synced;
+} // namespace
+
+extern "C" int fsync(int fd)
+{
+    std::error_code ignored;
+    const auto path = std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(fd), ignored);
+    {
+        std::lock_guard<std::mutex> lock(syncedLock);
+        synced.push_back(path.string());
+    }
+    return static_cast<int>(::syscall(SYS_fsync, fd));
+}
 
 namespace
 {
@@ -119,6 +143,23 @@ TEST_F(SettingsFile, SaveWritesCurrentValuesEscapedAndLeavesNoTemporaryFile)
     EXPECT_EQ(PluginSettings::Get().FirstUseDate, saved.FirstUseDate);
     EXPECT_EQ(PluginSettings::Get().LastSelectedModelId, saved.LastSelectedModelId);
     EXPECT_EQ(PluginSettings::Get().LastSelectedModelIdx, saved.LastSelectedModelIdx);
+}
+
+// A crash or a power cut right after a save finds the new text: the file reaches the disk, and
+// then the folder that holds its new name.
+TEST_F(SettingsFile, SaveFlushesTheFileAndThenItsFolder)
+{
+    PluginSettings::Save();
+    {
+        std::lock_guard<std::mutex> lock(syncedLock);
+        synced.clear();
+    }
+    PluginSettings::Save();
+    std::lock_guard<std::mutex> lock(syncedLock);
+    const auto folder = std::filesystem::canonical(resourceDir().getFullPathName().toStdString()).string();
+    ASSERT_EQ(synced.size(), 2u);
+    EXPECT_EQ(synced[0].rfind(folder + "/.Settings_temp", 0), 0u) << synced[0];
+    EXPECT_EQ(synced[1], folder);
 }
 
 // A disk that fills up while the settings are written: the file size limit makes the write
