@@ -111,112 +111,149 @@ bool skipReference(Text& p)
     return true;
 }
 
-// Reads the document as the framework's parser does (white space, comments, processing
-// instructions, CDATA sections, closing tags skipped to their '>', attribute values in either
-// quote) without its recursion. True when no element nests deeper than
-// kep::load_limits::max_nesting and every reference is one of skipReference's. The parser
-// recurses once per element level, and so do the walks over what it builds. Where the parser
-// gives up on a broken tag or closes levels on an error this count goes on, so it comes out
-// higher, never lower; text after the document element is counted too.
+// How the parser ends a start tag.
+enum class StartTag
+{
+    opening,   // an element whose children follow
+    empty,     // an element without children; its parent's content goes on after it
+    last,      // an element after which the parser reads no more (the text or a comment ended)
+    nameless,  // no element, and the element around it ends
+    end,       // no element, and the parser reads no more
+    unreadable // a reference that skipReference refuses
+};
+
+// Reads a start tag from its '<' as the parser does and moves p to where the parser reads on.
+StartTag readStartTag(Text& p)
+{
+    ++p;
+    if (!isNameCharacter(*p))
+    {
+        // White space and comments may come before the name (one after a comment left open too).
+        const bool more = skipSpace(p);
+        if (!isNameCharacter(*p))
+            return more ? StartTag::nameless : StartTag::end;
+        if (!more)
+            return StartTag::last;
+    }
+    p = endOfName(p);
+    for (;;)
+    {
+        if (!skipSpace(p))
+            return StartTag::last;
+        const auto c = *p;
+        if (c == '/' && p[1] == '>')
+        {
+            p += 2;
+            return StartTag::empty;
+        }
+        if (c == '>')
+        {
+            ++p;
+            return StartTag::opening;
+        }
+        // An attribute: name, '=', quoted value. Anything else ends the element there, without
+        // children, and the parser reads on as content (past the character it took for '=').
+        if (!isNameCharacter(c))
+            return StartTag::empty;
+        p = endOfName(p);
+        if (!skipSpace(p))
+            return StartTag::last;
+        if (p.getAndAdvance() != '=')
+            return StartTag::empty;
+        if (!skipSpace(p))
+            return StartTag::last;
+        const auto quote = *p;
+        if (quote != '"' && quote != '\'')
+            return StartTag::empty;
+        for (++p; *p != quote;)
+        {
+            if (p.isEmpty())
+                return StartTag::last;
+            if (*p == '&')
+            {
+                if (!skipReference(p))
+                    return StartTag::unreadable;
+            }
+            else
+                ++p;
+        }
+        ++p;
+    }
+}
+
+// Reads the document element as the framework's parser does (white space, comments, processing
+// instructions, CDATA sections, closing tags skipped to their '>' whatever their name), without its
+// recursion. True when it builds no element deeper than kep::load_limits::max_nesting and reads
+// no reference other than skipReference's. The parser recurses once per element, and so do the
+// walks over what it builds. It reads on after a broken tag, and a later error that lets it go on
+// clears the one before, so broken tags count as it reads them. Text after the document element
+// is never read.
 bool parserCanRead(const juce::String& xml)
 {
     constexpr int limit = kep::load_limits::max_nesting;
     auto p = xml.getCharPointer();
-    int depth = 0;
-    int deepest = 0;
-    // Where the text ends or a comment is left open the parser stops, possibly just after
-    // entering one more level.
-    auto stop = [&] { return std::max(deepest, depth + 1) <= limit; };
-    while (skipSpace(p))
+    if (!skipSpace(p) || *p != '<')
+        return true;
+    int depth = 0; // elements open around p
+    for (;;)
     {
-        if (*p == '&')
+        switch (readStartTag(p))
         {
-            if (!skipReference(p))
+        case StartTag::opening:
+            if (++depth > limit)
                 return false;
-            continue;
+            break;
+        case StartTag::empty:
+            if (depth == 0)
+                return true;
+            if (depth == limit)
+                return false;
+            break;
+        case StartTag::last:
+            return depth < limit;
+        case StartTag::nameless:
+            if (depth == 0 || --depth == 0)
+                return true;
+            break;
+        case StartTag::end:
+            return true;
+        case StartTag::unreadable:
+            return false;
         }
-        if (*p != '<')
-        {
-            ++p;
-            continue;
-        }
-        if (p[1] == '/')
-        {
-            depth = std::max(depth - 1, 0);
-            const int end = p.indexOf(static_cast<juce::juce_wchar>('>'));
-            if (end < 0)
-                return stop();
-            p += end + 1;
-            continue;
-        }
-        if (p[1] == '!' && juce::CharacterFunctions::compareUpTo(p + 2, juce::CharPointer_ASCII("[CDATA["), 7) == 0)
-        {
-            if (!skipPast(p, 9, "]]>"))
-                return stop();
-            continue;
-        }
-
-        // A start tag. Without a name (white space and comments may come first) the parser reads
-        // on from there as content.
-        ++p;
-        if (!isNameCharacter(*p))
-        {
-            if (!skipSpace(p))
-                return stop();
-            if (!isNameCharacter(*p))
-                continue;
-        }
-        p = endOfName(p);
+        // The content of the open element, up to the next start tag.
         for (;;)
         {
             if (!skipSpace(p))
-                return stop();
-            const auto c = *p;
-            if (c == '/' && p[1] == '>')
+                return true;
+            if (*p == '&')
             {
-                p += 2;
-                deepest = std::max(deepest, depth + 1);
-                break;
+                if (!skipReference(p))
+                    return false;
+                continue;
             }
-            if (c == '>')
+            if (*p != '<')
             {
                 ++p;
-                deepest = std::max(deepest, ++depth);
-                break;
+                continue;
             }
-            // An attribute: name, '=', quoted value. On anything else the parser ends the tag
-            // there and reads on as content (past the character it took in place of '=').
-            if (!isNameCharacter(c))
-                break;
-            p = endOfName(p);
-            if (!skipSpace(p))
-                return stop();
-            if (p.getAndAdvance() != '=')
-                break;
-            if (!skipSpace(p))
-                return stop();
-            const auto quote = *p;
-            if (quote != '"' && quote != '\'')
-                break;
-            ++p;
-            while (*p != quote)
+            if (p[1] == '/')
             {
-                if (p.isEmpty())
-                    return stop();
-                if (*p == '&')
-                {
-                    if (!skipReference(p))
-                        return false;
-                }
-                else
-                    ++p;
+                // Without a '>' every open element ends there.
+                const int end = p.indexOf(static_cast<juce::juce_wchar>('>'));
+                if (end < 0 || --depth == 0)
+                    return true;
+                p += end + 1;
+                continue;
             }
-            ++p;
+            if (p[1] == '!' && juce::CharacterFunctions::compareUpTo(p + 2, juce::CharPointer_ASCII("[CDATA["), 7) == 0)
+            {
+                if (!skipPast(p, 9, "]]>"))
+                    return true;
+                continue;
+            }
+            break;
         }
-        if (deepest > limit)
-            return false;
     }
-    return stop();
 }
 
 // Every attribute value may reach the framework's text-to-number reading (the parameters'

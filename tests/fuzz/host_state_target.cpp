@@ -2,6 +2,8 @@
 // of audio and a save. The catalogue holds two folders of the project's test catalogue: two
 // Linear snapshots, and a WaveNet snapshot, one without a model file and one with a broken file
 // (the other folders' ids then name no folder). The processor starts with the quick Linear one.
+// What readStateBlock returns must nest no deeper than the bound that its scan checks.
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -10,8 +12,23 @@
 
 #include <juce_events/juce_events.h>
 
+#include "core/load_limits.h"
 #include "fuzz_support.h"
 #include "plugin/PluginProcessor.h"
+#include "plugin/StateBlock.h"
+
+namespace
+{
+// Levels of elements, text left out.
+int depth(const juce::XmlElement& element)
+{
+    int deepest = 0;
+    for (const auto* child : element.getChildIterator())
+        if (!child->isTextElement())
+            deepest = std::max(deepest, depth(*child));
+    return deepest + 1;
+}
+} // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
@@ -35,6 +52,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size > static_cast<size_t>(std::numeric_limits<int>::max()))
         return 0;
+    if (const auto xml = readStateBlock(data, static_cast<int>(size)))
+        if (depth(*xml) > kep::load_limits::max_nesting)
+            std::abort();
+
     CorvaneAudioProcessor processor;
     processor.prepareToPlay(48000.0, 64);
     processor.setStateInformation(data, static_cast<int>(size));
