@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Fuzzes the targets of tests/fuzz under AddressSanitizer and UndefinedBehaviorSanitizer:
 #   bash tools/fuzz.sh [SECONDS] [TARGET...]
-# SECONDS per target (default 60); TARGETs among model_file, host_state, catalogue, settings
+# SECONDS per target (default 60); TARGETs among model_file, host_state, catalogue, settings,
+# wrapper_state
 # (default all). Builds build-fuzz (clang, libFuzzer) when needed. Each target starts from its
 # committed seeds (tests/fuzz/corpus/<target>) and regression files (tests/fuzz/regressions/
 # <target>), uses the dictionary tests/fuzz/<target>.dict, and keeps what it finds new in
@@ -15,7 +16,7 @@ cd "$root"
 seconds="${1:-60}"
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(model_file host_state catalogue settings)
+[ ${#targets[@]} -gt 0 ] || targets=(model_file host_state catalogue settings wrapper_state)
 jobs="${FERROWICK_JOBS:-$(nproc)}"
 
 export HOME="${HOME:-/tmp}"

@@ -5,6 +5,8 @@ set -euo pipefail
 
 packages=(
   g++ cmake ninja-build pkg-config make
+  # The framework patches (framework/) are applied with patch.
+  patch
   clang libclang-rt-14-dev
   juce-modules-source
   libeigen3-dev nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev

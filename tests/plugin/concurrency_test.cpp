@@ -37,10 +37,14 @@ void switchWhilePlaying(Concurrency& fixture, double rate)
                 buffer.setSample(0, i, x);
                 buffer.setSample(1, i, x);
             }
-            // Now and then the host resets the instance on its audio thread between blocks.
+            // Now and then the host resets the instance on its audio thread between blocks, and
+            // bypasses it for a few blocks.
             if (blocks % 16 == 15)
                 processor.reset();
-            processor.processBlock(buffer, midi);
+            if (blocks % 32 >= 29)
+                processor.processBlockBypassed(buffer, midi);
+            else
+                processor.processBlock(buffer, midi);
             bool audible = false;
             for (int ch = 0; ch < 2; ++ch)
                 for (int i = 0; i < 256; ++i)
