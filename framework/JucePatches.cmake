@@ -6,12 +6,17 @@ if(NOT FERROWICK_PATCH_PROGRAM)
   message(FATAL_ERROR "The 'patch' program is needed to build the framework's patched modules (apt-get install patch)")
 endif()
 
+# Every include of a patched module's headers, relative or through the modules folder, then names
+# the copy's files: a header reached under two paths would be read twice.
+set(FERROWICK_JUCE_PATCHED_DIR "${CMAKE_BINARY_DIR}/juce-patched")
+include_directories(BEFORE "${FERROWICK_JUCE_PATCHED_DIR}")
+
 # ferrowick_patch_juce_module(MODULE PATCH TARGET...): MODULE's copy with PATCH applied
 # (paths relative to the module folder, -p1) replaces the distribution's sources of each TARGET.
 function(ferrowick_patch_juce_module module patch)
   get_target_property(module_path juce::${module} INTERFACE_JUCE_MODULE_PATH)
   set(original "${module_path}/${module}")
-  set(copy_root "${CMAKE_BINARY_DIR}/juce-patched")
+  set(copy_root "${FERROWICK_JUCE_PATCHED_DIR}")
   set(copy "${copy_root}/${module}")
   file(SHA256 "${patch}" patch_hash)
   set(stamp "${copy_root}/${module}.stamp")
@@ -52,6 +57,7 @@ endfunction()
 
 # The VST3 wrapper's state functions: bounded, non-recursive reading of what a host hands back.
 ferrowick_patch_juce_module(juce_audio_plugin_client
-  "${CMAKE_CURRENT_LIST_DIR}/juce_audio_plugin_client-vst3-state.patch" juce_audio_plugin_client_VST3)
+  "${CMAKE_CURRENT_LIST_DIR}/juce_audio_plugin_client-vst3-state.patch"
+  juce_audio_plugin_client_VST3 juce_audio_plugin_client_utils)
 # Files replaced by renaming (the settings file) reach the disk together with their folder.
 ferrowick_patch_juce_module(juce_core "${CMAKE_CURRENT_LIST_DIR}/juce_core-durable-rename.patch" juce_core)
