@@ -21,9 +21,8 @@ namespace
 int failures = 0;
 juce::File bundleDir;
 
-constexpr int rate = 96000;
+int rate = 96000;
 constexpr int block = 256;
-constexpr juce::uint64 hugeSize = 0xFFFFFFFF00100000ull;
 const char* const marker = "JUCEPrivateData";
 
 void check(bool condition, const juce::String& what)
@@ -47,14 +46,6 @@ void appendInt64(Bytes& bytes, juce::uint64 value)
     append(bytes, &little, sizeof(little));
 }
 
-// The framework's compressed int: a byte count (top bit for a sign), then little-endian bytes.
-void appendCount(Bytes& bytes, juce::uint32 value)
-{
-    juce::MemoryOutputStream out;
-    out.writeCompressedInt(static_cast<int>(value));
-    append(bytes, out.getData(), out.getDataSize());
-}
-
 // The trailer as the framework's wrapper lays it out: int64 0, the private tree, a declared size
 // (the tree's own unless given), the identifier.
 Bytes withTrailer(Bytes front, const Bytes& tree, std::optional<juce::uint64> declared = std::nullopt)
@@ -76,50 +67,6 @@ Bytes frameworkTree(bool bypass)
     return Bytes(static_cast<const char*>(out.getData()), static_cast<const char*>(out.getData()) + out.getDataSize());
 }
 
-// A tree `depth` levels deep, one child a level; the root has a "Bypass" of false when asked.
-Bytes deepTree(int depth, bool rootBypass)
-{
-    Bytes bytes;
-    append(bytes, marker, std::strlen(marker) + 1);
-    appendCount(bytes, rootBypass ? 1 : 0);
-    if (rootBypass)
-        append(bytes, "Bypass\0\x01\x01\x03", 10);
-    for (int level = 1; level < depth; ++level)
-    {
-        appendCount(bytes, 1);
-        append(bytes, "x", 2);
-        appendCount(bytes, 0);
-    }
-    appendCount(bytes, 0);
-    return bytes;
-}
-
-// "Bypass" whose value is an array nested `depth` levels deep, each holding the next: every level
-// is a byte count, the array marker and an element count of 1 in front of the level inside it.
-Bytes deepArrayValue(int depth)
-{
-    const Bytes innermost = { '\x01', '\x03' };
-    std::vector<Bytes> headers;
-    size_t inside = innermost.size();
-    for (int level = 0; level < depth; ++level)
-    {
-        Bytes header;
-        appendCount(header, static_cast<juce::uint32>(inside + 2));
-        append(header, "\x07\x01\x01", 3);
-        inside += header.size();
-        headers.push_back(std::move(header));
-    }
-    Bytes tree;
-    append(tree, marker, std::strlen(marker) + 1);
-    appendCount(tree, 1);
-    append(tree, "Bypass", 7);
-    for (auto header = headers.rbegin(); header != headers.rend(); ++header)
-        append(tree, header->data(), header->size());
-    append(tree, innermost.data(), innermost.size());
-    appendCount(tree, 0);
-    return tree;
-}
-
 std::unique_ptr<juce::AudioPluginInstance> load()
 {
     juce::String error;
@@ -130,8 +77,9 @@ std::unique_ptr<juce::AudioPluginInstance> load()
     {
         ferrowick_render::prepareMonoIn(*loaded.instance, rate, block);
         const int latency = ferrowick_render::reportedLatency(*loaded.instance);
-        if (latency != 42)
-            check(false, "the instance reports 42 samples of latency at 96 kHz, not " + juce::String(latency));
+        const int expected = rate == 96000 ? 42 : 0;
+        if (latency != expected)
+            check(false, "the instance reports " + juce::String(expected) + " samples of latency, not " + juce::String(latency));
     }
     return std::move(loaded.instance);
 }
@@ -206,10 +154,10 @@ void craftedStatesAreSurvived()
 
     struct Case
     {
-        const char* what;
+        juce::String what;
         Bytes bytes;
-        const char* choice; // what the instance plays afterwards
-        bool bypass;        // the bypass afterwards
+        juce::String choice; // what the instance plays afterwards
+        bool bypass;         // the bypass afterwards
     };
     auto resized = [&ownFramed, beforeSize](juce::uint64 declared) {
         Bytes bytes(ownFramed.begin(), ownFramed.begin() + static_cast<std::ptrdiff_t>(beforeSize));
@@ -217,47 +165,38 @@ void craftedStatesAreSurvived()
         append(bytes, marker, std::strlen(marker));
         return bytes;
     };
-    Bytes shortState(40, '\0');
-    appendInt64(shortState, hugeSize);
-    append(shortState, marker, std::strlen(marker));
-    Bytes propertyCount;
-    append(propertyCount, marker, std::strlen(marker) + 1);
-    appendCount(propertyCount, 0x7fffffff);
-    Bytes arrayCount;
-    append(arrayCount, marker, std::strlen(marker) + 1);
-    appendCount(arrayCount, 1);
-    append(arrayCount, "Bypass\0\x01\x06\x07\x04\xff\xff\xff\x7f", 15);
-    appendCount(arrayCount, 0);
-
-    const std::vector<Case> cases = {
-        { "63 bytes declaring a size past the data", shortState, "LstmLead/0", true },
-        { "own block, then a declared size past the data", resized(hugeSize), "ConvCrunch/0", true },
-        { "own block, then a size leaving a negative rest", resized(beforeSize - 3), "ConvCrunch/0", true },
+    std::vector<Case> cases = {
         { "own block, then the largest size that fits", resized(largestFit), "LstmLead/0", true },
         { "own block, then one byte more than fits", resized(largestFit + 1), "ConvCrunch/0", true },
         { "own block, then a size one byte larger than the tree", resized(frameworkTree(false).size() + 1),
           "ConvCrunch/0", true },
         { "own block, then an empty tree", withTrailer(own, {}), "ConvCrunch/0", true },
-        { "a tree nested 300,000 deep", withTrailer(own, deepTree(300000, false)), "ConvCrunch/0", true },
-        { "a tree nested 300,000 deep under a root bypass of off", withTrailer(own, deepTree(300000, true)),
-          "ConvCrunch/0", false },
-        { "a bypass value of arrays nested 300,000 deep", withTrailer(own, deepArrayValue(300000)), "ConvCrunch/0",
-          true },
-        { "a property count of 2^31-1 with nothing after it", withTrailer(own, propertyCount), "ConvCrunch/0", true },
-        { "an array count of 2^31-1", withTrailer(own, arrayCount), "ConvCrunch/0", true },
         { "4 MiB of noise ending in the identifier", withTrailer(noise, noise, noise.size() / 3), "LstmLead/0", true },
         { "own block without a trailer (older states)", own, "ConvCrunch/0", true },
         { "own block with the framework's trailer, bypass off", ownFramed, "ConvCrunch/0", false },
         { "own block with the framework's trailer, bypass on", withTrailer(own, frameworkTree(true)), "ConvCrunch/0",
           true },
     };
+    // The states that crashed or hung hosts, kept for the wrapper's fuzz target (after the byte that
+    // picks its stream's behaviour): the plug-in's own block in front of them, where intact, names
+    // LinearClean/1, and none changes the bypass.
+    for (const auto& file : juce::File(FERROWICK_SOURCE_DIR "/tests/fuzz/regressions/wrapper_state")
+                                .findChildFiles(juce::File::findFiles, false, "*"))
+    {
+        juce::MemoryBlock data;
+        file.loadFileAsData(data);
+        const auto* first = static_cast<const char*>(data.getData()) + 1;
+        Bytes bytes(first, first + data.getSize() - 1);
+        const bool ownBlock = bytes.size() > 4 && std::memcmp(bytes.data(), "VC2!", 4) == 0;
+        cases.push_back({ file.getFileName(), bytes, ownBlock ? "LinearClean/1" : "LstmLead/0", true });
+    }
 
     for (const auto& c : cases)
     {
         restore(*plugin, baseline);
         const auto reference = play(*plugin);
         if (choiceOf(*plugin) != "LstmLead/0" || !reference.bypassed)
-            check(false, juce::String(c.what) + ": the baseline state restores LstmLead with the bypass on");
+            check(false, c.what + ": the baseline state restores LstmLead with the bypass on");
 
         const auto started = juce::Time::getMillisecondCounterHiRes();
         restore(*plugin, c.bytes);
@@ -265,7 +204,7 @@ void craftedStatesAreSurvived()
         const auto played = play(*plugin);
         const auto choice = choiceOf(*plugin);
         check(played.plays && choice == c.choice && played.bypassed == c.bypass,
-              juce::String(c.what) + " (" + juce::String(c.bytes.size()) + " bytes, restored in "
+              c.what + " (" + juce::String(c.bytes.size()) + " bytes, restored in "
                   + juce::String(seconds, 3) + " s): plays " + choice + ", bypass "
                   + (played.bypassed ? "on" : "off"));
     }
@@ -306,10 +245,14 @@ int main(int argc, char** argv)
     {
         juce::ScopedJuceInitialiser_GUI framework;
         bundleDir = juce::File::getCurrentWorkingDirectory().getChildFile(argv[1]);
-        std::cout << "== crafted component states" << std::endl;
-        craftedStatesAreSurvived();
-        std::cout << "== saved states" << std::endl;
-        savedStatesRoundTrip();
+        for (const int played : { 48000, 96000 })
+        {
+            rate = played;
+            std::cout << "== crafted component states at " << rate << " Hz" << std::endl;
+            craftedStatesAreSurvived();
+            std::cout << "== saved states at " << rate << " Hz" << std::endl;
+            savedStatesRoundTrip();
+        }
     }
     std::cout << (failures == 0 ? "all host state checks passed" : juce::String(failures) + " host state check(s) failed")
               << std::endl;

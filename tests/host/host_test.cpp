@@ -81,6 +81,8 @@ void run(const juce::File& bundle, const juce::File& resources)
     const auto parameterCount = plugin.getParameters().size();
     check(parameterCount == 2 || parameterCount == 3, "two gain parameters (and the wrapper's bypass): "
                                                           + juce::String(parameterCount));
+    auto* bypass = plugin.getBypassParameter();
+    check(bypass != nullptr && bypass->getName(100) == "Bypass", "the host's bypass is the wrapper's \"Bypass\"");
 
     const auto mono = juce::AudioChannelSet::mono();
     const auto stereo = juce::AudioChannelSet::stereo();
