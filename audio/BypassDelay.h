@@ -16,19 +16,16 @@ class BypassDelay
 public:
     static constexpr int maxDelay = 64;
 
-    // A delay of 0..maxDelay samples; a change starts from silence.
-    void setDelay(int samples);
-    int delay() const { return delay_; }
-
+    // Silence from here on, as in a fresh instance, with a delay of 0..maxDelay samples.
+    void reset(int delay);
     // Writes the block's samples delayed, in place, and keeps the newest input.
-    void process(float* samples, int n);
+    void process(float* samples, int n) { run(samples, samples, n); }
     // Keeps the newest input only.
-    void record(const float* samples, int n);
-    // Silence from here on, as in a fresh instance.
-    void clear();
+    void record(const float* samples, int n) { run(samples, nullptr, n); }
 
 private:
-    void push(float sample) { line_[static_cast<unsigned>(position_)] = sample; position_ = (position_ + 1) % delay_; }
+    // Feeds n input samples through the line; writes what comes out to `out` unless it is null.
+    void run(const float* in, float* out, int n);
 
     std::array<float, maxDelay> line_{};
     int delay_ = 0;

@@ -307,7 +307,7 @@ void CorvaneAudioProcessor::processBlock(juce::AudioBuffer<float>& buffer, juce:
         return;
     }
     // The dry input goes on in the bypass delay, for a switch to bypass without a gap.
-    const int delayed = inputChannelsToDelay(buffer);
+    const int delayed = delayedChannels(buffer);
     for (int channel = 0; channel < delayed; channel++)
         bypassDelays[static_cast<size_t>(channel)].record(buffer.getReadPointer(channel), n);
 
@@ -345,7 +345,7 @@ void CorvaneAudioProcessor::processBlockBypassed(juce::AudioBuffer<float>& buffe
     const int channels = buffer.getNumChannels();
     if (channels < 1 || n <= 0)
         return;
-    const int delayed = inputChannelsToDelay(buffer);
+    const int delayed = delayedChannels(buffer);
     for (int channel = 0; channel < delayed; channel++)
         bypassDelays[static_cast<size_t>(channel)].process(buffer.getWritePointer(channel), n);
     // Outputs without an input of their own: the second one copies the first, as when processing.
@@ -358,11 +358,8 @@ void CorvaneAudioProcessor::processBlockBypassed(juce::AudioBuffer<float>& buffe
     }
 }
 
-int CorvaneAudioProcessor::inputChannelsToDelay(const juce::AudioBuffer<float>& buffer)
+int CorvaneAudioProcessor::delayedChannels(const juce::AudioBuffer<float>& buffer) const
 {
-    const int delay = sampleRate.load(std::memory_order_relaxed) == 96000 ? ferrowick::resamplingDelay : 0;
-    for (auto& line : bypassDelays)
-        line.setDelay(delay);
     return std::clamp(std::min(getTotalNumInputChannels(), buffer.getNumChannels()), 1, static_cast<int>(bypassDelays.size()));
 }
 
@@ -375,8 +372,9 @@ void CorvaneAudioProcessor::carryOutReset(ModelSource* entry)
     modelChain.reset(state, active != nullptr ? active->model.get() : nullptr);
     if (active != nullptr)
         active->faulted.store(false, std::memory_order_relaxed);
+    // prepareToPlay sets the latency before it asks for the reset.
     for (auto& line : bypassDelays)
-        line.clear();
+        line.reset(getLatencySamples());
 }
 
 ferrowick::ChainState CorvaneAudioProcessor::chainState()

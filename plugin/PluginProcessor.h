@@ -134,10 +134,11 @@ private:
     // The processor's signal state that the model chain carries from block to block.
     ferrowick::ChainState chainState();
     // Audio thread, at the start of a block: a pending reset() brings every signal state back to a
-    // fresh instance's, and lets a model that threw play again.
+    // fresh instance's (the bypass delay set to the latency), and lets a model that threw play
+    // again.
     void carryOutReset(ModelSource* entry);
-    // Audio thread: the bypass delay follows the latency of the current rate.
-    int inputChannelsToDelay(const juce::AudioBuffer<float>& buffer);
+    // The input channels that the bypass delays (at most two).
+    int delayedChannels(const juce::AudioBuffer<float>& buffer) const;
 
     std::mutex loadLock;
     std::mutex pictureLock; // guards modelPicture between setProgram and the editor's paint
