@@ -173,9 +173,6 @@ void craftedStatesAreSurvived()
         { "own block, then an empty tree", withTrailer(own, {}), "ConvCrunch/0", true },
         { "4 MiB of noise ending in the identifier", withTrailer(noise, noise, noise.size() / 3), "LstmLead/0", true },
         { "own block without a trailer (older states)", own, "ConvCrunch/0", true },
-        { "own block with the framework's trailer, bypass off", ownFramed, "ConvCrunch/0", false },
-        { "own block with the framework's trailer, bypass on", withTrailer(own, frameworkTree(true)), "ConvCrunch/0",
-          true },
     };
     // The states that crashed or hung hosts, kept for the wrapper's fuzz target (after the byte that
     // picks its stream's behaviour): the plug-in's own block in front of them, where intact, names

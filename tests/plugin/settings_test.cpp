@@ -2,12 +2,11 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <mutex>
 #include <regex>
+#include <string>
 #include <utility>
 #include <vector>
-
-#include <mutex>
-#include <string>
 
 #include <sys/resource.h>
 #include <sys/syscall.h>
