@@ -46,6 +46,12 @@ int decimalIndex(const juce::String& text)
     return static_cast<int>(std::clamp<long>(value, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
 }
 
+// The 2:1 resampling around the model at 96 kHz delays the signal; other rates have no delay.
+int latencyAt(int32_t rate)
+{
+    return rate == 96000 ? ferrowick::resamplingDelay : 0;
+}
+
 void writeSilence(float* ch0, float* ch1, int n)
 {
     std::fill(ch0, ch0 + n, 0.0f);
@@ -271,8 +277,8 @@ void CorvaneAudioProcessor::prepareToPlay(double rate, int /*maximumExpectedSamp
     // unsupported rate.
     const bool fits = rate > -2147483649.0 && rate < 2147483648.0; // false for NaN
     sampleRate.store(fits ? static_cast<int32_t>(rate) : 0);
-    // The 2:1 resampling around the model delays the signal; hosts line the track up with others.
-    setLatencySamples(sampleRate.load() == 96000 ? ferrowick::resamplingDelay : 0);
+    // Hosts line the track up with others by the delay.
+    setLatencySamples(latencyAt(sampleRate.load()));
     // Playing starts afresh, as in a new instance.
     reset();
     notifyEditor(&EditorNotifier::sampleRateMessage);
@@ -372,9 +378,10 @@ void CorvaneAudioProcessor::carryOutReset(ModelSource* entry)
     modelChain.reset(state, active != nullptr ? active->model.get() : nullptr);
     if (active != nullptr)
         active->faulted.store(false, std::memory_order_relaxed);
-    // prepareToPlay sets the latency before it asks for the reset.
+    // The rate's latency, which prepareToPlay reports before it asks for the reset (read from the
+    // atomic rate: a host may prepare again while blocks run).
     for (auto& line : bypassDelays)
-        line.reset(getLatencySamples());
+        line.reset(latencyAt(sampleRate.load(std::memory_order_relaxed)));
 }
 
 ferrowick::ChainState CorvaneAudioProcessor::chainState()
