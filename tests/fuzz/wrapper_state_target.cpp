@@ -57,7 +57,7 @@ public:
     tresult PLUGIN_API read(void* buffer, int32 numBytes, int32* numBytesRead) override
     {
         const auto n = std::clamp<int64>(std::min<int64>(numBytes, chunk), 0, static_cast<int64>(bytes.size()) - position);
-        std::memcpy(buffer, bytes.data() + position, static_cast<size_t>(n));
+        std::copy_n(bytes.begin() + position, n, static_cast<uint8_t*>(buffer));
         position += n;
         if (numBytesRead != nullptr)
             *numBytesRead = static_cast<int32>(n);
