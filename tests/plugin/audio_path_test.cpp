@@ -15,7 +15,6 @@ using namespace proc_testing;
 class AudioPath : public CatalogueHome
 {
 protected:
-        // every block with the reference.
     void playsLikeTheReference(double rate, const std::vector<int>& blocks, const char* extraMetadata = "");
 };
 
@@ -226,6 +225,54 @@ TEST_F(AudioPath, NinetySixKilohertzWithOddBlocksPlaysLikeOneBlock)
         ASSERT_EQ(at, x.size());
     }
     EXPECT_TRUE(near(pieces, whole, 1e-6f));
+}
+
+// A bounce must not depend on the run: hosts split their blocks differently from one run to the
+// next (a latency pre-roll of its own length among them) and play a varying amount of silence,
+// with or without a reset, before the take. Every architecture, bit for bit.
+TEST_F(AudioPath, EveryArchitecturePlaysATakeAlikeWhateverTheBlocksAndTheSilenceBefore)
+{
+    makeCatalogue();
+    const auto take = signal(4096, 0.4f);
+    const std::vector<float> silence(1024, 0.0f);
+    struct Run
+    {
+        int silentBlocks;
+        bool resetInSilence;
+        std::vector<size_t> pieces;
+    };
+    for (const double rate : { 48000.0, 96000.0 })
+        for (const char* id : { "LinearClean", "ConvCrunch", "LstmLead", "WaveHigh" })
+        {
+            SCOPED_TRACE(juce::String(id) + " at " + juce::String(rate));
+            auto play = [&](const Run& r) {
+                CorvaneAudioProcessor processor;
+                processor.setModel(id, 0);
+                processor.prepareToPlay(rate, 2048);
+                for (int i = 0; i < r.silentBlocks; ++i)
+                {
+                    EXPECT_TRUE(allZero(channel(run(processor, silence), 0)));
+                    if (r.resetInSilence && i == r.silentBlocks / 2)
+                        processor.reset();
+                }
+                std::vector<float> out;
+                size_t at = 0;
+                for (size_t n : r.pieces)
+                {
+                    const auto block = channel(run(processor, slice(take, at, n)), 0);
+                    out.insert(out.end(), block.begin(), block.end());
+                    at += n;
+                }
+                EXPECT_EQ(at, take.size());
+                return out;
+            };
+            const auto first = play({ 0, false, { 4096 } });
+            ASSERT_FALSE(allZero(first));
+            for (const Run& r : { Run { 3, false, { 1024, 710, 42, 272, 1024, 1024 } },
+                                  Run { 8, true, { 1750, 256, 42, 2048 } }, Run { 5, true, { 1, 4095 } },
+                                  Run { 1, false, { 333, 7, 1000, 2756 } } })
+                EXPECT_EQ(play(r), first) << r.silentBlocks << " silent blocks, first piece " << r.pieces[0];
+        }
 }
 
 TEST_F(AudioPath, FiltersGiveExactZerosOnceTheirStateHasDecayed)
