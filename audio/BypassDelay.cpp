@@ -17,6 +17,9 @@ void BypassDelay::reset(int delay)
 
 void BypassDelay::run(const float* in, float* out, int n)
 {
+    // Without a delay there is nothing to keep (at 48 kHz, every processed block).
+    if (delay_ == 0 && out == nullptr)
+        return;
     for (int start = 0; start < n; start += ModelChain::maxChunk)
     {
         const int end = std::min(n, start + ModelChain::maxChunk);
