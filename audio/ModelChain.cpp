@@ -25,6 +25,7 @@ void ModelChain::reset(ChainState& state, kep::DSP* model)
     std::fill(state.decimatorHistory.begin(), state.decimatorHistory.end(), 0.0f);
     std::fill(state.interpolatorHistory.begin(), state.interpolatorHistory.end(), 0.0f);
     phase_ = 0;
+    untouched_ = true;
     if (model != nullptr)
         model->restore_state();
 }
@@ -51,6 +52,19 @@ bool ModelChain::runChunk(float* chunk, int c, int sampleRate, kep::DSP* model, 
     };
     if (!allFinite(chunk, c))
         return contain();
+
+    // Until the first sound after a reset the decimator has seen only zeros, so which of them it
+    // kept is unseen: the first sound takes phase 0, and a take plays alike whether the host ran
+    // an odd or an even number of silent samples before it.
+    if (resampled && untouched_)
+    {
+        const float* sound = std::find_if(chunk, chunk + c, [](float x) { return x != 0.0f; });
+        if (sound != chunk + c)
+        {
+            phase_ = static_cast<int>(sound - chunk) & 1;
+            untouched_ = false;
+        }
+    }
 
     float* in = modelInput_.data();
     float* out = modelOutput_.data();

@@ -63,7 +63,8 @@ public:
 
     // Brings every signal state back to where a fresh processor starts: the filters, the DC
     // blocker, the resampler histories and the 2:1 phase, and the model (when given) to its
-    // warmed-up state. Allocates nothing.
+    // warmed-up state. Allocates nothing. At 96 kHz the first non-zero input sample after it is
+    // always one the decimator keeps, however many zeros came first.
     void reset(ChainState& state, kep::DSP* model);
 
     // Parity of the next host-rate sample at 96 kHz (0 = kept by the decimator).
@@ -77,6 +78,7 @@ private:
     std::array<float, maxChunk> modelInput_{};
     std::array<float, maxChunk> modelOutput_{};
     int phase_ = 0;
+    bool untouched_ = true; // nothing but zeros since the last reset
 };
 
 } // namespace ferrowick

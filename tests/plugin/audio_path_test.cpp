@@ -204,8 +204,8 @@ TEST_F(AudioPath, NinetySixKilohertzWithOddBlocksPlaysLikeTheReference)
 
 // A bounce must not depend on the run: hosts split their blocks differently from one run to the
 // next (a latency pre-roll of its own length among them) and play a varying amount of silence,
-// with or without a reset, before the take. Every architecture, with the tone filters its entry
-// switches on, bit for bit.
+// odd or even, with or without a reset, before the take. Every architecture, with the tone
+// filters its entry switches on, bit for bit.
 TEST_F(AudioPath, EveryArchitecturePlaysATakeAlikeWhateverTheBlocksAndTheSilenceBefore)
 {
     makeCatalogue();
@@ -216,6 +216,7 @@ TEST_F(AudioPath, EveryArchitecturePlaysATakeAlikeWhateverTheBlocksAndTheSilence
         int silentBlocks;
         bool resetInSilence;
         std::vector<size_t> pieces;
+        size_t moreSilence = 0; // after the blocks, in a block of its own
     };
     for (const double rate : { 48000.0, 96000.0 })
         for (const char* id : { "LinearClean", "ConvCrunch", "LstmLead", "WaveHigh" })
@@ -230,6 +231,10 @@ TEST_F(AudioPath, EveryArchitecturePlaysATakeAlikeWhateverTheBlocksAndTheSilence
                     EXPECT_TRUE(allZero(channel(run(processor, silence), 0)));
                     if (r.resetInSilence && i == r.silentBlocks / 2)
                         processor.reset();
+                }
+                if (r.moreSilence > 0)
+                {
+                    EXPECT_TRUE(allZero(channel(run(processor, std::vector<float>(r.moreSilence, 0.0f)), 0)));
                 }
                 std::vector<float> out;
                 size_t at = 0;
@@ -246,7 +251,8 @@ TEST_F(AudioPath, EveryArchitecturePlaysATakeAlikeWhateverTheBlocksAndTheSilence
             ASSERT_FALSE(allZero(first));
             for (const Run& r : { Run { 3, false, { 1024, 710, 42, 272, 1024, 1024 } },
                                   Run { 8, true, { 1750, 256, 42, 2048 } }, Run { 5, true, { 1, 4095 } },
-                                  Run { 1, false, { 333, 7, 1000, 2756 } } })
+                                  Run { 1, false, { 333, 7, 1000, 2756 } }, Run { 0, false, { 4096 }, 1 },
+                                  Run { 2, true, { 709, 42, 3345 }, 315 } })
                 EXPECT_EQ(play(r), first) << r.silentBlocks << " silent blocks, first piece " << r.pieces[0];
         }
 }
