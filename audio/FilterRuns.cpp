@@ -1,5 +1,7 @@
 #include "audio/FilterRuns.h"
 
+#include <cmath>
+
 namespace ferrowick
 {
 
@@ -9,7 +11,7 @@ void runLowpass(OnePoleLowpass& filter, float* samples, int n)
     for (int i = 0; i < n; ++i)
     {
         const float x = samples[i];
-        last = (x == 0.0f && last < 1e-7f) ? 0.0f : filter.a * x + filter.b * last;
+        last = (x == 0.0f && std::abs(last) < 1e-7f) ? 0.0f : filter.a * x + filter.b * last;
         samples[i] = last;
     }
     filter.lastOutput = last;
@@ -35,7 +37,7 @@ void runDcBlocker(DcBlocker& blocker, float* samples, int n)
     for (int i = 0; i < n; ++i)
     {
         const float x = samples[i];
-        if (x == 0.0f && mean < 1e-6f)
+        if (x == 0.0f && std::abs(mean) < 1e-6f)
         {
             samples[i] = 0.0f;
             continue;

@@ -1,6 +1,7 @@
 #include "audio/ModelChain.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "audio/FilterRuns.h"
 #include "audio/Gain.h"
@@ -25,7 +26,7 @@ void ModelChain::reset(ChainState& state, kep::DSP* model)
     std::fill(state.decimatorHistory.begin(), state.decimatorHistory.end(), 0.0f);
     std::fill(state.interpolatorHistory.begin(), state.interpolatorHistory.end(), 0.0f);
     phase_ = 0;
-    untouched_ = true;
+    quietRun_ = resamplingWindow;
     if (model != nullptr)
         model->restore_state();
 }
@@ -53,17 +54,20 @@ bool ModelChain::runChunk(float* chunk, int c, int sampleRate, kep::DSP* model, 
     if (!allFinite(chunk, c))
         return contain();
 
-    // Until the first sound after a reset the decimator has seen only zeros, so which of them it
-    // kept is unseen: the first sound takes phase 0, and a take plays alike whether the host ran
-    // an odd or an even number of silent samples before it.
-    if (resampled && untouched_)
+    // Once the input has been silent for the resampler's whole window and the output has died
+    // away (below 1e-7), which of the silent samples the decimator kept is unseen: the next sound
+    // takes the kept phase. A take after silence then plays alike whatever the host ran before it, odd or
+    // even, sound or not. (The bass filters' tails can end in values near 1e-37 rather than in
+    // exact zeros.)
+    if (resampled)
     {
-        const float* sound = std::find_if(chunk, chunk + c, [](float x) { return x != 0.0f; });
-        if (sound != chunk + c)
-        {
-            phase_ = static_cast<int>(sound - chunk) & 1;
-            untouched_ = false;
-        }
+        const auto isSound = [](float x) { return x != 0.0f; };
+        const int sound = static_cast<int>(std::find_if(chunk, chunk + c, isSound) - chunk);
+        if (sound < c && quietRun_ + sound >= resamplingWindow && isQuiet(state.interpolatorHistory, 1e-7f))
+            phase_ = sound & 1;
+        const std::reverse_iterator<float*> end(chunk + c), begin(chunk);
+        const int trailingZeros = static_cast<int>(std::find_if(end, begin, isSound) - end);
+        quietRun_ = sound == c ? std::min(quietRun_ + c, resamplingWindow) : trailingZeros;
     }
 
     float* in = modelInput_.data();

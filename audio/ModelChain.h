@@ -63,11 +63,12 @@ public:
 
     // Brings every signal state back to where a fresh processor starts: the filters, the DC
     // blocker, the resampler histories and the 2:1 phase, and the model (when given) to its
-    // warmed-up state. Allocates nothing. At 96 kHz the first non-zero input sample after it is
-    // always one the decimator keeps, however many zeros came first.
+    // warmed-up state. Allocates nothing.
     void reset(ChainState& state, kep::DSP* model);
 
-    // Parity of the next host-rate sample at 96 kHz (0 = kept by the decimator).
+    // Parity of the next host-rate sample at 96 kHz (0 = kept by the decimator). After a reset, and
+    // whenever the input has been silent for the resampler's window and the output below 1e-7, the
+    // first non-zero input sample is one the decimator keeps, however many zeros came before it.
     int phase() const { return phase_; }
 
 private:
@@ -78,7 +79,7 @@ private:
     std::array<float, maxChunk> modelInput_{};
     std::array<float, maxChunk> modelOutput_{};
     int phase_ = 0;
-    bool untouched_ = true; // nothing but zeros since the last reset
+    int quietRun_ = resamplingWindow; // zeros at the end of the input so far, up to the window
 };
 
 } // namespace ferrowick

@@ -1,6 +1,7 @@
 #include "audio/Resampler.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace ferrowick
 {
@@ -38,6 +39,12 @@ float firAt(const float* h, int p)
 }
 
 } // namespace
+
+bool isQuiet(ResamplerHistory history, float level)
+{
+    const auto below = [level](float x) { return std::abs(x) < level; };
+    return std::all_of(history.end() - resamplingWindow, history.end(), below);
+}
 
 int decimate(ResamplerHistory history, const float* in, int c, int phase, float* out)
 {

@@ -32,6 +32,13 @@ inline constexpr int resamplingDelay = filterTapCount - 1;
 
 using ResamplerHistory = std::span<float, resamplerHistorySize>;
 
+// The past samples that a filter output reads, in either history.
+inline constexpr int resamplingWindow = filterTapCount - 1;
+
+// True when every sample that the next filter output reads from the history is below `level` in
+// magnitude.
+bool isQuiet(ResamplerHistory history, float level);
+
 // Number of samples that a chunk of c host-rate samples starting on `phase` gives the model.
 constexpr int decimatedCount(int c, int phase) { return (c + 1 - (phase & 1)) / 2; }
 

@@ -23,7 +23,7 @@ TEST(Lowpass, RunsTheOnePoleRecursion)
     EXPECT_EQ(lp.lastOutput, last);
 }
 
-TEST(Lowpass, ZeroInputRuleIsSigned)
+TEST(Lowpass, ZeroInputSnapsOnlyADecayedTailOfEitherSign)
 {
     struct Case
     {
@@ -31,10 +31,12 @@ TEST(Lowpass, ZeroInputRuleIsSigned)
         float expected; // output for one exact-zero input
     };
     const Case cases[] = {
-        {5e-8f, 0.0f},                 // small positive: snapped to 0
-        {2e-7f, 0.381966f * 2e-7f},    // at or above 1e-7: decays normally
-        {-0.5f, 0.0f},                 // any negative value counts as below 1e-7
+        {5e-8f, 0.0f},                  // below 1e-7: snapped to 0
+        {-5e-8f, 0.0f},
         {-1e-30f, 0.0f},
+        {2e-7f, 0.381966f * 2e-7f},     // at or above 1e-7: decays normally
+        {-0.5f, 0.381966f * -0.5f},     // a negative tail too, instead of a step to 0
+        {-1e-7f, 0.381966f * -1e-7f},
     };
     for (const Case& c : cases)
     {
@@ -84,9 +86,9 @@ TEST(DcBlocker, SubtractsTheTrackedMean)
     EXPECT_EQ(dc.mean, mean);
 }
 
-TEST(DcBlocker, ZeroInputRuleIsSignedAndHoldsTheMean)
+TEST(DcBlocker, ZeroInputHoldsOnlyADecayedMeanOfEitherSign)
 {
-    for (float mean : {5e-7f, -0.3f, -1e-30f})
+    for (float mean : {5e-7f, -5e-7f, -1e-30f})
     {
         DcBlocker dc;
         dc.mean = mean;
@@ -96,19 +98,25 @@ TEST(DcBlocker, ZeroInputRuleIsSignedAndHoldsTheMean)
         EXPECT_EQ(x[1], 0.0f) << mean;
         EXPECT_EQ(dc.mean, mean) << "held unchanged";
     }
-    // At or above 1e-6 the mean keeps decaying and is subtracted.
+    // At or above 1e-6, of either sign, the mean keeps decaying and is subtracted: silence after
+    // a passage with a negative offset fades out instead of stepping to 0 and keeping the offset
+    // for the next sound.
+    for (float mean : {2e-6f, -2e-6f, -0.3f})
+    {
+        DcBlocker dc;
+        dc.mean = mean;
+        float x = 0.0f;
+        runDcBlocker(dc, &x, 1);
+        const float expected = 0.99477744f * mean + 0.005222559f * 0.0f;
+        EXPECT_EQ(dc.mean, expected) << mean;
+        EXPECT_EQ(x, 0.0f - expected) << mean;
+    }
+    // A non-zero sample after a held mean updates it again.
     DcBlocker dc;
-    dc.mean = 2e-6f;
-    float x = 0.0f;
+    dc.mean = -5e-7f;
+    float x = 0.5f;
     runDcBlocker(dc, &x, 1);
-    const float expected = 0.99477744f * 2e-6f + 0.005222559f * 0.0f;
-    EXPECT_EQ(dc.mean, expected);
-    EXPECT_EQ(x, 0.0f - expected);
-    // A non-zero sample after a held negative mean updates it again.
-    dc.mean = -0.3f;
-    x = 0.5f;
-    runDcBlocker(dc, &x, 1);
-    EXPECT_EQ(dc.mean, 0.99477744f * -0.3f + 0.005222559f * 0.5f);
+    EXPECT_EQ(dc.mean, 0.99477744f * -5e-7f + 0.005222559f * 0.5f);
 }
 
 TEST(Gain, ParameterValuesToFactors)

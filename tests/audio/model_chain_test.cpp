@@ -147,7 +147,7 @@ struct LiteralPath
                 for (int i = 0; i < m; ++i)
                 {
                     const float v = out[i];
-                    lpLast = out[i] = (v == 0.0f && lpLast < 1e-7f) ? 0.0f : 0.618034f * v + 0.381966f * lpLast;
+                    lpLast = out[i] = (v == 0.0f && std::abs(lpLast) < 1e-7f) ? 0.0f : 0.618034f * v + 0.381966f * lpLast;
                 }
             for (Section* s : {t.bassBoost ? &boost : nullptr, t.bassCut ? &cut : nullptr})
                 if (s)
@@ -164,7 +164,7 @@ struct LiteralPath
             for (int i = 0; i < m; ++i)
             {
                 const float v = out[i];
-                if (v == 0.0f && mean < 1e-6f)
+                if (v == 0.0f && std::abs(mean) < 1e-6f)
                     out[i] = 0.0f;
                 else
                 {
@@ -271,7 +271,7 @@ TEST(ModelChain, IdentityModelAt48kHz)
     for (size_t i = 0; i < in.size(); ++i)
     {
         const float v = in[i] * 2.0f;
-        if (v == 0.0f && mean < 1e-6f)
+        if (v == 0.0f && std::abs(mean) < 1e-6f)
         {
             EXPECT_EQ(x[i], 0.0f);
             continue;

@@ -175,14 +175,14 @@ private:
         y *= loudness;
         if (tones.lowpass)
         {
-            y = (y == 0.0f && lowpassLast < 1e-7f) ? 0.0f : 0.618034f * y + 0.381966f * lowpassLast;
+            y = (y == 0.0f && std::abs(lowpassLast) < 1e-7f) ? 0.0f : 0.618034f * y + 0.381966f * lowpassLast;
             lowpassLast = y;
         }
         if (tones.bassBoost)
             y = boost_.step(y);
         if (tones.bassCut)
             y = cut_.step(y);
-        if (y == 0.0f && dcMean < 1e-6f)
+        if (y == 0.0f && std::abs(dcMean) < 1e-6f)
             return 0.0f;
         dcMean = 0.99477744f * dcMean + 0.005222559f * y;
         return y - dcMean;
