@@ -56,9 +56,9 @@ bool ModelChain::runChunk(float* chunk, int c, int sampleRate, kep::DSP* model, 
 
     // Once the input has been silent for the resampler's whole window and the output has died
     // away (below 1e-7), which of the silent samples the decimator kept is unseen: the next sound
-    // takes the kept phase. A take after silence then plays alike whatever the host ran before it, odd or
-    // even, sound or not. (The bass filters' tails can end in values near 1e-37 rather than in
-    // exact zeros.)
+    // takes the kept phase. A take after silence then plays alike whatever the host ran before
+    // it, odd or even, sound or not. (The bass filters' tails can end in values near 1e-37
+    // rather than in exact zeros.)
     if (resampled)
     {
         const auto isSound = [](float x) { return x != 0.0f; };
