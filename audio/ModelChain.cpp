@@ -1,7 +1,6 @@
 #include "audio/ModelChain.h"
 
 #include <algorithm>
-#include <iterator>
 
 #include "audio/FilterRuns.h"
 #include "audio/Gain.h"
@@ -26,7 +25,6 @@ void ModelChain::reset(ChainState& state, kep::DSP* model)
     std::fill(state.decimatorHistory.begin(), state.decimatorHistory.end(), 0.0f);
     std::fill(state.interpolatorHistory.begin(), state.interpolatorHistory.end(), 0.0f);
     phase_ = 0;
-    quietRun_ = resamplingWindow;
     if (model != nullptr)
         model->restore_state();
 }
@@ -61,13 +59,9 @@ bool ModelChain::runChunk(float* chunk, int c, int sampleRate, kep::DSP* model, 
     // rather than in exact zeros.)
     if (resampled)
     {
-        const auto isSound = [](float x) { return x != 0.0f; };
-        const int sound = static_cast<int>(std::find_if(chunk, chunk + c, isSound) - chunk);
-        if (sound < c && quietRun_ + sound >= resamplingWindow && isQuiet(state.interpolatorHistory, 1e-7f))
+        const int sound = static_cast<int>(std::find_if(chunk, chunk + c, [](float x) { return x != 0.0f; }) - chunk);
+        if (sound < c && isQuiet(state.decimatorHistory, 0.0f) && isQuiet(state.interpolatorHistory, 1e-7f))
             phase_ = sound & 1;
-        const std::reverse_iterator<float*> end(chunk + c), begin(chunk);
-        const int trailingZeros = static_cast<int>(std::find_if(end, begin, isSound) - end);
-        quietRun_ = sound == c ? std::min(quietRun_ + c, resamplingWindow) : trailingZeros;
     }
 
     float* in = modelInput_.data();

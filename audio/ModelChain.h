@@ -79,7 +79,6 @@ private:
     std::array<float, maxChunk> modelInput_{};
     std::array<float, maxChunk> modelOutput_{};
     int phase_ = 0;
-    int quietRun_ = resamplingWindow; // zeros at the end of the input so far, up to the window
 };
 
 } // namespace ferrowick

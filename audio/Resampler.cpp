@@ -42,8 +42,8 @@ float firAt(const float* h, int p)
 
 bool isQuiet(ResamplerHistory history, float level)
 {
-    const auto below = [level](float x) { return std::abs(x) < level; };
-    return std::all_of(history.end() - resamplingWindow, history.end(), below);
+    const auto within = [level](float x) { return std::abs(x) <= level; };
+    return std::all_of(history.end() - resamplingWindow, history.end(), within);
 }
 
 int decimate(ResamplerHistory history, const float* in, int c, int phase, float* out)

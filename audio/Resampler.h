@@ -35,8 +35,8 @@ using ResamplerHistory = std::span<float, resamplerHistorySize>;
 // The past samples that a filter output reads, in either history.
 inline constexpr int resamplingWindow = filterTapCount - 1;
 
-// True when every sample that the next filter output reads from the history is below `level` in
-// magnitude.
+// True when no sample that the next filter output reads from the history is above `level` in
+// magnitude (0: all exact zeros).
 bool isQuiet(ResamplerHistory history, float level);
 
 // Number of samples that a chunk of c host-rate samples starting on `phase` gives the model.
