@@ -89,7 +89,12 @@ CorvaneAudioProcessor::CorvaneAudioProcessor()
         setModel(ids[0], 0);
 }
 
-CorvaneAudioProcessor::~CorvaneAudioProcessor() = default;
+CorvaneAudioProcessor::~CorvaneAudioProcessor()
+{
+    // A delivery under way on the message thread ends first; later ones find no processor.
+    std::lock_guard<std::mutex> lock(editorMailbox->lock);
+    editorMailbox->processor = nullptr;
+}
 
 void CorvaneAudioProcessor::setModel(juce::String id, int index)
 {
@@ -104,9 +109,9 @@ void CorvaneAudioProcessor::setModel(juce::String id, int index)
 
     // Outside the lock: on the message thread the table refresh runs here, and the row it selects,
     // the one that plays, comes back into setProgram through the row callback.
-    notifyEditor(&EditorNotifier::table);
+    notifyEditor(&EditorMailbox::table);
     if (pictureChanged)
-        notifyEditor(&EditorNotifier::picture);
+        notifyEditor(&EditorMailbox::picture);
 }
 
 void CorvaneAudioProcessor::setProgram(int index)
@@ -128,7 +133,7 @@ void CorvaneAudioProcessor::loadProgram(const ModelSource* shown, int index)
             pictureChanged = setProgramLocked(*modelSource, index);
     }
     if (pictureChanged)
-        notifyEditor(&EditorNotifier::picture);
+        notifyEditor(&EditorMailbox::picture);
 }
 
 std::pair<juce::String, int> CorvaneAudioProcessor::currentChoice()
@@ -232,22 +237,28 @@ bool CorvaneAudioProcessor::setProgramLocked(ModelSource& entry, int index)
     return true;
 }
 
-void CorvaneAudioProcessor::notifyEditor(std::atomic<bool> EditorNotifier::*change)
+void CorvaneAudioProcessor::notifyEditor(std::atomic<bool> EditorMailbox::*change)
 {
     if (juce::MessageManager::existsAndIsCurrentThread())
     {
-        deliverToEditor(change == &EditorNotifier::table, change == &EditorNotifier::picture,
-                        change == &EditorNotifier::sampleRateMessage);
+        deliverToEditor(change == &EditorMailbox::table, change == &EditorMailbox::picture,
+                        change == &EditorMailbox::sampleRateMessage);
         return;
     }
     // Components belong to the message thread: the change waits there for the next delivery.
-    (editorNotifier.*change).store(true);
-    editorNotifier.triggerAsyncUpdate();
-}
-
-void CorvaneAudioProcessor::EditorNotifier::handleAsyncUpdate()
-{
-    processor.deliverToEditor(table.exchange(false), picture.exchange(false), sampleRateMessage.exchange(false));
+    auto& mailbox = *editorMailbox;
+    (mailbox.*change).store(true);
+    if (mailbox.posted.exchange(true))
+        return;
+    const bool sent = juce::MessageManager::callAsync([box = editorMailbox] {
+        box->posted.store(false);
+        std::lock_guard<std::mutex> lock(box->lock);
+        if (box->processor != nullptr)
+            box->processor->deliverToEditor(box->table.exchange(false), box->picture.exchange(false),
+                                            box->sampleRateMessage.exchange(false));
+    });
+    if (!sent)
+        mailbox.posted.store(false);
 }
 
 void CorvaneAudioProcessor::deliverToEditor(bool table, bool picture, bool sampleRateMessage)
@@ -281,7 +292,7 @@ void CorvaneAudioProcessor::prepareToPlay(double rate, int /*maximumExpectedSamp
     setLatencySamples(latencyAt(sampleRate.load()));
     // Playing starts afresh, as in a new instance.
     reset();
-    notifyEditor(&EditorNotifier::sampleRateMessage);
+    notifyEditor(&EditorMailbox::sampleRateMessage);
     const auto layout = getBusesLayout();
     stereoOut.store(!layout.outputBuses.isEmpty() && layout.getMainOutputChannelSet().size() >= 2);
 }

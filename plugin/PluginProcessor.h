@@ -24,7 +24,7 @@
 // ModelSlots, and it never frees either; what it lets go of is freed by the loading side: at
 // the next change, or by `leftovers` on the message thread within a fraction of a second.
 // An open editor is told about changes on the message thread only: directly when the change is
-// made there, through `editorNotifier` otherwise; `modelPicture` is swapped under `pictureLock`,
+// made there, through `editorMailbox` otherwise; `modelPicture` is swapped under `pictureLock`,
 // which the editor's paint takes to copy the picture handle.
 class CorvaneAudioProcessor : public juce::AudioProcessor, public juce::AudioProcessorParameter::Listener
 {
@@ -106,18 +106,18 @@ public:
 
 private:
     // Carries the changes that reach an open editor from threads other than the message thread
-    // (a host thread restoring state or preparing to play) over to the message thread.
-    class EditorNotifier : public juce::AsyncUpdater
+    // (a host thread restoring state or preparing to play) over to the message thread. The calls
+    // posted there share it, so that one arriving after the processor is deleted (a host may
+    // delete it on any thread) finds no processor; `lock` makes the deletion wait for a delivery
+    // under way.
+    struct EditorMailbox
     {
-    public:
-        explicit EditorNotifier(CorvaneAudioProcessor& owner) : processor(owner) {}
-        ~EditorNotifier() override { cancelPendingUpdate(); }
-        void handleAsyncUpdate() override;
+        explicit EditorMailbox(CorvaneAudioProcessor* owner) : processor(owner) {}
 
+        std::mutex lock;
+        CorvaneAudioProcessor* processor; // null once the processor is being deleted
         std::atomic<bool> table { false }, picture { false }, sampleRateMessage { false };
-
-    private:
-        CorvaneAudioProcessor& processor;
+        std::atomic<bool> posted { false }; // a delivery is on its way
     };
 
     void loadProgram(const ModelSource* shown, int index);
@@ -125,8 +125,8 @@ private:
     std::shared_ptr<ModelSource> installEntryLocked(const juce::String& id);
     // True when the picture was replaced (the editor is to be repainted).
     bool setProgramLocked(ModelSource& entry, int index);
-    // Tells an open editor at once on the message thread, or through the notifier from elsewhere.
-    void notifyEditor(std::atomic<bool> EditorNotifier::*change);
+    // Tells an open editor at once on the message thread, or through the mailbox from elsewhere.
+    void notifyEditor(std::atomic<bool> EditorMailbox::*change);
     void deliverToEditor(bool table, bool picture, bool sampleRateMessage);
     // The audio path from the gain adjustment to the output gain, in place. False when the block
     // is to be silent (unsupported rate, no model, or the model threw).
@@ -155,8 +155,7 @@ private:
     // 0.0001 step (0.6667, +0.002 dB).
     juce::AudioParameterFloat* gainInParameter = nullptr;
     juce::AudioParameterFloat* gainOutParameter = nullptr;
-    // Last member: gone first, so that no change is delivered to a processor being destroyed.
-    EditorNotifier editorNotifier { *this };
+    std::shared_ptr<EditorMailbox> editorMailbox = std::make_shared<EditorMailbox>(this);
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR(CorvaneAudioProcessor)
 };

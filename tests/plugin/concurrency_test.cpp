@@ -103,4 +103,26 @@ TEST_F(Concurrency, SwitchingModelsAndStateWhileAudioRunsAt96k)
     makeCatalogue();
     switchWhilePlaying(*this, 96000.0);
 }
+
+// A host may create and delete instances on a thread of its own. Each one sends its changes to the
+// message thread (the model table, the sample-rate message) and may be deleted while the message
+// thread delivers them; under ThreadSanitizer a delivery that reaches a deleted instance fails.
+// (Without a catalogue an instance is quick to make, so the deletions come thick and fast.)
+TEST_F(Concurrency, InstancesDeletedOnAHostThreadWhileTheirChangesAreDelivered)
+{
+    constexpr int count = 3000;
+    std::atomic<int> deleted { 0 };
+    std::thread host([&] {
+        for (int i = 0; i < count; ++i, ++deleted)
+        {
+            CorvaneAudioProcessor instance;
+            instance.prepareToPlay(48000.0, 256);
+        }
+    });
+    while (deleted.load() < count)
+        juce::dispatchNextMessageOnSystemQueue(true);
+    host.join();
+    plugin_testing::pumpMessages(20);
+    EXPECT_EQ(deleted.load(), count);
+}
 } // namespace
