@@ -61,3 +61,6 @@ ferrowick_patch_juce_module(juce_audio_plugin_client
   juce_audio_plugin_client_VST3 juce_audio_plugin_client_utils)
 # Files replaced by renaming (the settings file) reach the disk together with their folder.
 ferrowick_patch_juce_module(juce_core "${CMAKE_CURRENT_LIST_DIR}/juce_core-durable-rename.patch" juce_core)
+# The image decoders behind a snapshot's picture: any bytes a picture file holds give a picture
+# or none, never a read or write outside the data, and no size beyond what a picture needs.
+ferrowick_patch_juce_module(juce_graphics "${CMAKE_CURRENT_LIST_DIR}/juce_graphics-image-decoders.patch" juce_graphics)

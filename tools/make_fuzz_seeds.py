@@ -7,13 +7,14 @@ Seeds come from the test catalogue of make_catalogue.py: its model files (model_
 "metadata.txt" and "settings.txt" of each folder joined by a zero byte (catalogue), settings
 files in the plug-in's format (settings) and host state blocks naming its models and
 snapshots (host_state) and, for the framework's VST3 wrapper (wrapper_state), such blocks with the
-trailer that the wrapper appends, behind the byte that picks how the host's stream reads.
-CORPUS_DIR defaults to tests/fuzz/corpus. Standard library only.
+trailer that the wrapper appends, behind the byte that picks how the host's stream reads, and
+snapshot pictures in each format that the framework decodes (picture). CORPUS_DIR defaults to tests/fuzz/corpus. Standard library only.
 """
 import os
 import struct
 import sys
 import tempfile
+import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import make_catalogue  # noqa: E402
@@ -46,6 +47,54 @@ def framework_tree(bypass):
 
 def with_trailer(block, tree):
     return block + struct.pack("<q", 0) + tree + struct.pack("<q", len(tree)) + b"JUCEPrivateData"
+
+
+def png(width, height, palette=False):
+    """An 8-bit RGBA picture, or a paletted one whose first colour is transparent."""
+    def chunk(kind, payload):
+        return struct.pack(">I", len(payload)) + kind + payload + struct.pack(">I", zlib.crc32(kind + payload))
+    if palette:
+        header = struct.pack(">IIBBBBB", width, height, 8, 3, 0, 0, 0)
+        extra = chunk(b"PLTE", bytes([0, 0, 0, 200, 40, 40, 40, 200, 40])) + chunk(b"tRNS", b"\x00")
+        rows = b"".join(b"\x00" + bytes((x + y) % 3 for x in range(width)) for y in range(height))
+    else:
+        header = struct.pack(">IIBBBBB", width, height, 8, 6, 0, 0, 0)
+        extra = b""
+        rows = b"".join(b"\x00" + bytes(v for x in range(width) for v in (40 * x, 60 * y, 90, 255 - 20 * x))
+                        for y in range(height))
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + extra + chunk(b"IDAT", zlib.compress(rows))
+            + chunk(b"IEND", b""))
+
+
+def gif(width, height, transparent=False, interlaced=False):
+    """Four colours; the image data in 3-bit codes, a clear code before every two pixels so that
+    the code size never grows."""
+    data = b"GIF89a" + struct.pack("<HHBBB", width, height, 0x81, 0, 0)
+    data += bytes([0, 0, 0, 230, 60, 20, 20, 160, 60, 250, 250, 250])
+    if transparent:
+        data += b"\x21\xF9\x04\x01\x00\x00\x03\x00"
+    data += b"\x2C" + struct.pack("<HHHHB", 0, 0, width, height, 0x40 if interlaced else 0)
+    pixels = [(x + 2 * y) % 4 for y in range(height) for x in range(width)]
+    codes = []
+    for i in range(0, len(pixels), 2):
+        codes += [4] + pixels[i:i + 2]
+    codes.append(5)
+    value = bits = 0
+    packed = bytearray()
+    for code in codes:
+        value |= code << bits
+        bits += 3
+        while bits >= 8:
+            packed.append(value & 0xFF)
+            value >>= 8
+            bits -= 8
+    if bits:
+        packed.append(value)
+    data += b"\x02"
+    for i in range(0, len(packed), 255):
+        block = packed[i:i + 255]
+        data += bytes([len(block)]) + block
+    return data + b"\x00\x3B"
 
 
 def main():
@@ -88,6 +137,13 @@ def main():
                       "empty-tree-chunked": (0x07, with_trailer(linear, b""))}
     for name, (mode, state) in wrapper_states.items():
         write(os.path.join(corpus, "wrapper_state", name), bytes([mode]) + state)
+
+    # Snapshot pictures: the catalogue's JPEG, and PNG and GIF pictures under the same name.
+    pictures = {"catalogue.jpg": make_catalogue.picture(1), "rgba.png": png(6, 4),
+                "palette.png": png(5, 3, palette=True), "plain.gif": gif(6, 4),
+                "transparent-interlaced.gif": gif(5, 9, transparent=True, interlaced=True)}
+    for name, data in pictures.items():
+        write(os.path.join(corpus, "picture", name), data)
 
 if __name__ == "__main__":
     main()

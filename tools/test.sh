@@ -28,7 +28,7 @@ cmake -S . -B build-fuzz -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=
   -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O1 -g" "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g" \
   -DFERROWICK_BUILD_BENCH=OFF -DFERROWICK_SANITIZE=address,undefined -DFERROWICK_FUZZ=ON >/dev/null
 cmake --build build-fuzz -j "$jobs" --target kep_core_tests ferrowick_audio_tests ferrowick_plugin_tests \
-  model_file_replay host_state_replay catalogue_replay settings_replay wrapper_state_replay
+  model_file_replay host_state_replay catalogue_replay settings_replay wrapper_state_replay picture_replay
 (cd build-fuzz && ASAN_OPTIONS=detect_leaks=1:halt_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
   ctest --output-on-failure -j "$jobs" -LE exhaustive -E '_NOT_BUILT$|^ferrowick_(vst3_host|vst3_host_audio|vst3_host_state|vst3_window|render_tool|demo_catalogue)$')
 FERROWICK_JOBS="$jobs" bash tools/fuzz.sh 60

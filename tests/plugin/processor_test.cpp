@@ -1,5 +1,7 @@
 #include <cmath>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include "plugin/Parameters.h"
 #include "plugin/PluginProcessor.h"
@@ -340,6 +342,94 @@ TEST_F(Processor, FilesComeFromTheFolderNamedByModelIdAndPicturesByContent)
     EXPECT_EQ(processor.modelPicture->getWidth(), 1);
     EXPECT_EQ(processor.modelPicture->getFormat(), juce::Image::ARGB);
     EXPECT_EQ(processor.modelPicture->getPixelAt(0, 0).getAlpha(), 0);
+}
+
+// A picture file's bytes, with the bytes from `at` on replaced by `values`.
+std::vector<uint8_t> edited(std::vector<uint8_t> bytes, size_t at, const std::vector<uint8_t>& values)
+{
+    std::copy(values.begin(), values.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at));
+    return bytes;
+}
+
+std::vector<uint8_t> bytesOf(const juce::MemoryBlock& block)
+{
+    const auto* data = static_cast<const uint8_t*>(block.getData());
+    return { data, data + block.getSize() };
+}
+
+// A PNG of the given size in its header (with the header's checksum), whatever its pixels.
+std::vector<uint8_t> pngSized(uint32_t width, uint32_t height)
+{
+    juce::MemoryOutputStream out;
+    juce::PNGImageFormat().writeImageToStream(juce::Image(juce::Image::RGB, 4, 2, true), out);
+    auto bytes = bytesOf(out.getMemoryBlock());
+    const auto be = [](uint32_t v) {
+        return std::vector<uint8_t> { uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v) };
+    };
+    bytes = edited(edited(bytes, 16, be(width)), 20, be(height));
+    uint32_t crc = 0xffffffffu; // of IHDR's type and payload: bytes 12 to 28
+    for (size_t i = 12; i < 29; ++i)
+    {
+        crc ^= bytes[i];
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ ((crc & 1u) != 0 ? 0xedb88320u : 0u);
+    }
+    return edited(bytes, 29, be(~crc));
+}
+
+TEST_F(Processor, PicturesAreDecodedWithinTheirBytesAndSizeLimits)
+{
+    makeCatalogue("--only LinearClean");
+    CorvaneAudioProcessor processor;
+    processor.setModel("LinearClean", 0);
+    const auto pictureFile = modelsDir().getChildFile("LinearClean/images/001.jpg");
+    juce::MemoryBlock jpegBlock;
+    ASSERT_TRUE(pictureFile.loadFileAsData(jpegBlock));
+    const auto jpeg = bytesOf(jpegBlock);
+    // 6 x 4 pixels of four colours, colour (x + 2y) % 4.
+    const std::vector<uint8_t> gif { 0x47, 0x49, 0x46, 0x38, 0x39, 0x61, 0x06, 0x00, 0x04, 0x00, 0x81, 0x00, 0x00,
+        0x00, 0x00, 0x00, 0xe6, 0x3c, 0x14, 0x14, 0xa0, 0x3c, 0xfa, 0xfa, 0xfa, 0x2c, 0x00, 0x00, 0x00, 0x00, 0x06,
+        0x00, 0x04, 0x00, 0x00, 0x02, 0x0e, 0x44, 0xa8, 0x11, 0xa1, 0x46, 0x84, 0x1a, 0x11, 0x6a, 0x44, 0xa8, 0x11,
+        0xa1, 0x56, 0x00, 0x3b };
+
+    // Each picture replaces snapshot 1's; the snapshot's model loads whatever the picture holds.
+    auto show = [&](const std::vector<uint8_t>& bytes) -> juce::Image {
+        EXPECT_TRUE(pictureFile.replaceWithData(bytes.data(), bytes.size()));
+        processor.setProgram(0);
+        processor.setProgram(1);
+        EXPECT_EQ(processor.modelSource->ProgramIndex, 1);
+        return *processor.modelPicture;
+    };
+
+    const auto decoded = show(gif);
+    ASSERT_EQ(decoded.getBounds(), juce::Rectangle<int>(6, 4));
+    EXPECT_EQ(decoded.getPixelAt(1, 0), juce::Colour(230, 60, 20));
+    EXPECT_EQ(decoded.getPixelAt(0, 1), juce::Colour(20, 160, 60));
+    EXPECT_EQ(decoded.getPixelAt(5, 3), juce::Colour(250, 250, 250));
+    EXPECT_EQ(show(jpeg).getBounds(), juce::Rectangle<int>(48, 32));
+    EXPECT_EQ(show(pngSized(4, 2)).getBounds(), juce::Rectangle<int>(4, 2));
+    // The widest allowed: the pixels beyond the data are blank.
+    const auto widest = show(edited(gif, 30, { 0x00, 0x40, 0x01, 0x00 }));
+    ASSERT_EQ(widest.getBounds(), juce::Rectangle<int>(16384, 1));
+    EXPECT_EQ(widest.getPixelAt(1, 0), juce::Colour(230, 60, 20));
+    EXPECT_EQ(widest.getPixelAt(16383, 0), juce::Colour(0, 0, 0));
+
+    // Codes wider than the format's 12 bits: the picture keeps its size, without the data.
+    const auto wideCodes = show(edited(gif, 35, { 12 }));
+    EXPECT_EQ(wideCodes.getBounds(), juce::Rectangle<int>(6, 4));
+    EXPECT_EQ(wideCodes.getPixelAt(1, 0), juce::Colour(0, 0, 0));
+
+    const auto png = pngSized(4, 2);
+    const std::vector<std::pair<const char*, std::vector<uint8_t>>> undecodable {
+        { "GIF wider than 16384", edited(gif, 30, { 0x01, 0x40 }) },
+        { "JPEG wider than 16384", edited(jpeg, 96, { 0x40, 0x01 }) },
+        { "PNG of more than 2^26 pixels", pngSized(8193, 8193) },
+        { "PNG cut off in its data", std::vector<uint8_t>(png.begin(), png.end() - 20) },
+        { "JPEG with a quantisation table number out of range", edited(jpeg, 24, { 0x05 }) },
+        { "JPEG whose colour components are 0", edited(jpeg, 98, { 0 }) },
+    };
+    for (const auto& [name, bytes] : undecodable)
+        EXPECT_FALSE(show(bytes).isValid()) << name;
 }
 
 TEST_F(Processor, SnapshotOneThousandUsesFourDigitNames)
