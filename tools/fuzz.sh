@@ -4,10 +4,10 @@
 # SECONDS per target (default 60); TARGETs among model_file, host_state, catalogue, settings,
 # wrapper_state, picture (default all). Builds build-fuzz (clang, libFuzzer) when needed. Each
 # target starts from its committed seeds (tests/fuzz/corpus/<target>) and regression files
-# (tests/fuzz/regressions/<target>), uses the dictionary tests/fuzz/<target>.dict, and keeps what it finds new in
-# build-fuzz/fuzz-corpus/<target>, so that longer or repeated runs go on from there. An input
-# that crashes, leaks, runs out of memory (-rss_limit_mb=2048) or takes over 120 s is written to
-# build-fuzz/fuzz-findings/<target>/ and fails the run. Runs as many targets at once as
+# (tests/fuzz/regressions/<target>), uses the dictionary tests/fuzz/<target>.dict, and keeps what
+# it finds new in build-fuzz/fuzz-corpus/<target>, so that longer or repeated runs go on from there.
+# An input that crashes, leaks, runs out of memory (-rss_limit_mb=2048) or takes over 120 s is
+# written to build-fuzz/fuzz-findings/<target>/ and fails the run. Runs as many targets at once as
 # FERROWICK_JOBS (default: the number of cores) allows.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"

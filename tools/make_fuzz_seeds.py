@@ -8,7 +8,8 @@ Seeds come from the test catalogue of make_catalogue.py: its model files (model_
 files in the plug-in's format (settings) and host state blocks naming its models and
 snapshots (host_state) and, for the framework's VST3 wrapper (wrapper_state), such blocks with the
 trailer that the wrapper appends, behind the byte that picks how the host's stream reads, and
-snapshot pictures in each format that the framework decodes (picture). CORPUS_DIR defaults to tests/fuzz/corpus. Standard library only.
+snapshot pictures in each format that the framework decodes (picture). CORPUS_DIR defaults to
+tests/fuzz/corpus. Standard library only.
 """
 import os
 import struct

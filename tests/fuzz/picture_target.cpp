@@ -1,6 +1,7 @@
 // Fuzz target: a snapshot picture's bytes through the framework's image decoders (PNG, JPEG and
 // GIF, chosen by content), as the processor reads "images/NNN.jpg"; a picture it gives is drawn
 // scaled, as the window draws it.
+#include <cstdint>
 #include <cstdlib>
 
 #include <juce_graphics/juce_graphics.h>
