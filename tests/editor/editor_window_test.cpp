@@ -1,4 +1,6 @@
 #include <cmath>
+#include <cstdlib>
+#include <string>
 #include <thread>
 
 #include "editor_test_util.h"
@@ -115,6 +117,38 @@ TEST_F(EditorWindow, SampleRateMessageFollowsPrepareToPlayOnAnyThread)
     EXPECT_FALSE(editor->sampleRateLabel.isVisible()); // waits for the message thread
     pumpMessages(100);
     EXPECT_TRUE(editor->sampleRateLabel.isVisible());
+}
+
+TEST_F(EditorWindow, VisitWebsiteHandsTheCataloguesAddressToTheBrowserAsItIs)
+{
+    // A browser of our own first on the PATH, which writes down its arguments.
+    const auto bin = home().getChildFile("bin");
+    const auto received = home().getChildFile("received");
+    ASSERT_TRUE(bin.createDirectory());
+    const auto opener = bin.getChildFile("xdg-open");
+    ASSERT_TRUE(opener.replaceWithText("#!/bin/sh\nprintf '%s\\n' \"$#\" \"$1\" > \"$0.part\" && mv \"$0.part\" \""
+                                       + received.getFullPathName() + "\"\n", false, false, "\n"));
+    ASSERT_TRUE(opener.setExecutePermission(true));
+    struct PathGuard
+    {
+        std::string previous = std::getenv("PATH") != nullptr ? std::getenv("PATH") : "";
+        ~PathGuard() { ::setenv("PATH", previous.c_str(), 1); }
+    } path;
+    ::setenv("PATH", (bin.getFullPathName().toStdString() + ":" + path.previous).c_str(), 1);
+
+    // An address with a shell's quotes and substitutions in it, as a shared catalogue may hold.
+    const auto ran = home().getChildFile("ran").getFullPathName();
+    const juce::String address = "https://example.com/a\"; touch " + ran + "; \"$(touch " + ran + ")`touch " + ran + "`";
+    writeResource("Models/Linked/metadata.txt", "ModelId=Linked\nDeviceName=Linked\nDeviceUrl=" + address + "\n");
+    CorvaneAudioProcessor processor;
+    processor.setModel("Linked", 0);
+    auto editor = openEditor(processor);
+    editor->websiteButton.onClick();
+
+    ASSERT_TRUE(plugin_testing::pumpMessagesUntil([&] { return received.existsAsFile(); }, 10000));
+    EXPECT_EQ(received.loadFileAsString(), "1\n" + address + "\n");
+    pumpMessages(200);
+    EXPECT_FALSE(juce::File(ran).exists());
 }
 
 TEST_F(EditorWindow, ForcedWidthReturnsTo1545)
