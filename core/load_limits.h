@@ -39,6 +39,11 @@ inline constexpr uint64_t layer_state_overhead = 128;
 // stack.
 inline constexpr int max_nesting = 64;
 
+// Bytes of a model file that are read. A larger file, or one that is not a regular file (a link to
+// a device or a pipe, whose reading never ends), is refused before it is read. Real captures take
+// a few MB.
+inline constexpr uint64_t max_model_file_bytes = uint64_t{1} << 28;
+
 // Saturating arithmetic for costs computed from untrusted sizes.
 uint64_t add(uint64_t a, uint64_t b);
 uint64_t mul(uint64_t a, uint64_t b);

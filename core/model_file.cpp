@@ -103,6 +103,12 @@ dspData read_config_file(const std::string& path)
     std::error_code error;
     if (!std::filesystem::exists(std::filesystem::path(path), error))
         throw std::runtime_error("Config file doesn't exist!\n");
+    if (!std::filesystem::is_regular_file(std::filesystem::path(path), error))
+        throw std::runtime_error("Invalid model file: it is not a regular file");
+    const auto size = std::filesystem::file_size(std::filesystem::path(path), error);
+    if (error || size > load_limits::max_model_file_bytes)
+        throw std::runtime_error("Invalid model file: it is larger than the "
+                                 + std::to_string(load_limits::max_model_file_bytes >> 20) + " MiB allowed");
 
     std::ifstream file{std::filesystem::path(path)};
     // Deep nesting is refused before the parser runs: copying or comparing the values it builds

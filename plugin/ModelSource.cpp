@@ -5,6 +5,7 @@
 
 #include "BinaryData.h"
 #include "audio/Gain.h"
+#include "plugin/CatalogueFile.h"
 #include "plugin/NumberText.h"
 #include "plugin/PluginPaths.h"
 
@@ -22,16 +23,16 @@ bool isFolderName(const juce::String& id)
     return !id.containsAnyOf("/\\") && id != "." && id != "..";
 }
 
-// The lines of a file of a model folder; none when it is missing or not a file, or when the id
-// does not name a folder of the catalogue.
+// The lines of a file of a model folder; none when it is missing, not a regular file or larger
+// than a catalogue's text may be, or when the id does not name a folder of the catalogue.
 juce::StringArray readLines(const juce::String& id, const juce::String& fileName)
 {
     juce::StringArray lines;
     if (!isFolderName(id))
         return lines;
-    const juce::File file(modelsDir() + "/" + id + "/" + fileName);
-    if (file.exists())
-        lines.addLines(file.loadFileAsString());
+    const auto bytes = readCatalogueFile(juce::File(modelsDir() + "/" + id + "/" + fileName), maxCatalogueTextBytes);
+    if (bytes.has_value())
+        lines.addLines(juce::String::createStringFromData(bytes->getData(), static_cast<int>(bytes->getSize())));
     return lines;
 }
 

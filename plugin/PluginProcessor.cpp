@@ -11,6 +11,7 @@
 #include "core/get_dsp.h"
 #include "core/model_file.h"
 #include "audio/Gain.h"
+#include "plugin/CatalogueFile.h"
 #include "plugin/Parameters.h"
 #include "plugin/PluginSettings.h"
 #include "plugin/PluginWindow.h"
@@ -209,7 +210,11 @@ bool CorvaneAudioProcessor::setProgramLocked(ModelSource& entry, int index)
         const juce::File pictureFile(folder + "/" + "images" + "/" + stem + ".jpg");
         juce::Image picture;
         if (pictureFile.existsAsFile())
-            picture = juce::ImageFileFormat::loadFrom(pictureFile);
+        {
+            const auto bytes = readCatalogueFile(pictureFile, maxCataloguePictureBytes);
+            if (bytes.has_value())
+                picture = juce::ImageFileFormat::loadFrom(bytes->getData(), bytes->getSize());
+        }
         else
             picture = juce::Image(juce::Image::ARGB, 1, 1, true);
         auto replacement = std::make_unique<juce::Image>(picture);

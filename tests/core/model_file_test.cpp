@@ -1,9 +1,11 @@
 #include <cfloat>
+#include <filesystem>
 #include <stdexcept>
 #include <string>
 #include <utility>
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "core/load_limits.h"
 #include "core/model_file.h"
@@ -120,6 +122,30 @@ TEST(ModelFileReader, ReadsEveryFieldOfAWellFormedFile)
     EXPECT_EQ(data.metadata, (json{{"loudness", -20.0}}));
     EXPECT_EQ(data.weights, (std::vector<float>{0.5f, 0.25f}));
     EXPECT_DOUBLE_EQ(data.expected_sample_rate, 48000.0);
+}
+
+TEST(ModelFileReader, OnlyRegularFilesOfBoundedSizeAreRead)
+{
+    // A catalogue may be shared: a link to a device or a pipe would never end, nor would its read.
+    TempDir dir;
+    const auto model = dir.write_json("model.kep", linear_file());
+    const auto link = dir.path() / "link.kep";
+    std::filesystem::create_symlink(model, link);
+    EXPECT_EQ(kep::read_config_file(link.string()).architecture, "Linear");
+
+    const auto device = dir.path() / "device.kep";
+    std::filesystem::create_symlink("/dev/zero", device);
+    const auto pipe = dir.path() / "pipe.kep";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    for (const auto& path : { device, pipe, dir.path() })
+        EXPECT_EQ(message_of<std::runtime_error>([&] { kep::read_config_file(path.string()); }),
+                  "Invalid model file: it is not a regular file") << path;
+
+    // Sparse: the size is there without the bytes.
+    const auto large = dir.write("large.kep", "");
+    std::filesystem::resize_file(large, kep::load_limits::max_model_file_bytes + 1);
+    EXPECT_EQ(message_of<std::runtime_error>([&] { kep::read_config_file(large); }),
+              "Invalid model file: it is larger than the 256 MiB allowed");
 }
 
 TEST(ModelFileReader, OptionalPartsAndLenientForms)

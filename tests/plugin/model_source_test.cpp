@@ -2,6 +2,9 @@
 #include <filesystem>
 #include <set>
 
+#include <sys/stat.h>
+
+#include "plugin/CatalogueFile.h"
 #include "plugin/ModelSource.h"
 #include "plugin_test_util.h"
 
@@ -62,6 +65,30 @@ TEST_F(Catalogue, MissingOrEmptyMetadataGivesTheNoModelEntry)
         EXPECT_EQ(ModelSource::loadModel(id).DeviceName, "No Model") << id;
     writeResource("Models/Escape/metadata.txt", "ModelId=../Escape\nDeviceName=Escape\n");
     EXPECT_EQ(ModelSource::loadModel("Escape").DeviceName, "No Model");
+}
+
+TEST_F(Catalogue, TextFilesThatAreNotRegularOrTooLargeReadAsMissing)
+{
+    // A shared folder may hold links: to a regular file they are read, to a device or a pipe (whose
+    // reading would never end) they are not, nor is a table beyond 16 MiB.
+    const auto elsewhere = writeResource("elsewhere.txt", "ModelId=Linked\nDeviceName=Linked\n");
+    const auto folder = modelsDir().getChildFile("Odd");
+    ASSERT_TRUE(folder.createDirectory());
+    const auto metadata = folder.getChildFile("metadata.txt");
+    const auto settings = folder.getChildFile("settings.txt");
+    ASSERT_TRUE(elsewhere.createSymbolicLink(metadata, true));
+    ASSERT_EQ(::mkfifo(settings.getFullPathName().toRawUTF8(), 0600), 0);
+    auto entry = ModelSource::loadModel("Odd");
+    EXPECT_EQ(entry.DeviceName, "Linked");
+    EXPECT_TRUE(entry.ColumnNames.isEmpty());
+
+    ASSERT_TRUE(settings.deleteFile());
+    ASSERT_TRUE(settings.replaceWithText("A,B\n1,2\n"));
+    std::filesystem::resize_file(settings.getFullPathName().toStdString(), maxCatalogueTextBytes + 1);
+    EXPECT_TRUE(ModelSource::loadModel("Odd").ColumnNames.isEmpty());
+
+    ASSERT_TRUE(juce::File("/dev/zero").createSymbolicLink(metadata, true));
+    EXPECT_EQ(ModelSource::loadModel("Odd").DeviceName, "No Model");
 }
 
 TEST_F(Catalogue, MetadataOfOnlyALineEndIsARealEntry)

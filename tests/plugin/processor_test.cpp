@@ -1,8 +1,10 @@
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <utility>
 #include <vector>
 
+#include "plugin/CatalogueFile.h"
 #include "plugin/Parameters.h"
 #include "plugin/PluginProcessor.h"
 #include "plugin_test_util.h"
@@ -393,12 +395,15 @@ TEST_F(Processor, PicturesAreDecodedWithinTheirBytesAndSizeLimits)
         0xa1, 0x56, 0x00, 0x3b };
 
     // Each picture replaces snapshot 1's; the snapshot's model loads whatever the picture holds.
-    auto show = [&](const std::vector<uint8_t>& bytes) -> juce::Image {
-        EXPECT_TRUE(pictureFile.replaceWithData(bytes.data(), bytes.size()));
+    auto reload = [&] {
         processor.setProgram(0);
         processor.setProgram(1);
         EXPECT_EQ(processor.modelSource->ProgramIndex, 1);
         return *processor.modelPicture;
+    };
+    auto show = [&](const std::vector<uint8_t>& bytes) {
+        EXPECT_TRUE(pictureFile.replaceWithData(bytes.data(), bytes.size()));
+        return reload();
     };
 
     const auto decoded = show(gif);
@@ -430,6 +435,15 @@ TEST_F(Processor, PicturesAreDecodedWithinTheirBytesAndSizeLimits)
     };
     for (const auto& [name, bytes] : undecodable)
         EXPECT_FALSE(show(bytes).isValid()) << name;
+
+    // A link to a device is not read, nor is a picture beyond 64 MiB (sparse here).
+    ASSERT_TRUE(pictureFile.deleteFile());
+    ASSERT_TRUE(juce::File("/dev/zero").createSymbolicLink(pictureFile, true));
+    EXPECT_FALSE(reload().isValid());
+    ASSERT_TRUE(pictureFile.deleteFile());
+    ASSERT_TRUE(pictureFile.replaceWithData(gif.data(), gif.size()));
+    std::filesystem::resize_file(pictureFile.getFullPathName().toStdString(), maxCataloguePictureBytes + 1);
+    EXPECT_FALSE(reload().isValid());
 }
 
 TEST_F(Processor, SnapshotOneThousandUsesFourDigitNames)
