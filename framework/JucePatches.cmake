@@ -61,9 +61,10 @@ function(ferrowick_patch_juce_module module patches)
   endforeach()
 endfunction()
 
-# The VST3 wrapper's state functions: bounded, non-recursive reading of what a host hands back.
+# The VST3 wrapper's state functions: bounded, non-recursive reading of what a host hands back;
+# and blocks longer than the host prepared for, played in slices instead of overflowing buffers.
 ferrowick_patch_juce_module(juce_audio_plugin_client
-  "${CMAKE_CURRENT_LIST_DIR}/juce_audio_plugin_client-vst3-state.patch"
+  "${CMAKE_CURRENT_LIST_DIR}/juce_audio_plugin_client-vst3-state.patch;${CMAKE_CURRENT_LIST_DIR}/juce_audio_plugin_client-vst3-block-size.patch"
   juce_audio_plugin_client_VST3 juce_audio_plugin_client_utils)
 # Files replaced by renaming (the settings file) reach the disk together with their folder, and a
 # web address (a catalogue's "DeviceUrl") goes to the browser as one argument, never to a shell.

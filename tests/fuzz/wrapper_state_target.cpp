@@ -1,8 +1,9 @@
 // Fuzz target: state bytes through the framework's VST3 wrapper, compiled in as the bundle
-// compiles it, the way a host hands back a project: IComponent::setState, a block of audio,
-// getState, then the edit controller's setComponentState and setState. The first byte picks how
-// the host's stream behaves (whether it tells its size, how many bytes a read returns); the rest
-// is the state. The catalogue holds the test catalogue's LinearClean folder.
+// compiles it, the way a host hands back a project: IComponent::setState, blocks of audio (one
+// longer than prepared for, one with a negative count), getState, then the edit controller's
+// setComponentState and setState. The first byte picks how the host's stream behaves (whether it
+// tells its size, how many bytes a read returns); the rest is the state. The catalogue holds the
+// test catalogue's LinearClean folder.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -140,9 +141,10 @@ Plugin& plugin()
     return *instance;
 }
 
-void playOneBlock(Vst::IAudioProcessor& processor)
+// A block of `samples` on an instance prepared for 64: hosts may hand over more, or a count below 0.
+void playOneBlock(Vst::IAudioProcessor& processor, int32 samples = 64)
 {
-    std::vector<float> left(64), right(64);
+    std::vector<float> left(1000), right(1000);
     for (size_t i = 0; i < left.size(); i++)
         left[i] = right[i] = 0.3f * static_cast<float>(i % 16) / 16.0f;
     float* channels[] = { left.data(), right.data() };
@@ -152,7 +154,7 @@ void playOneBlock(Vst::IAudioProcessor& processor)
     Vst::ProcessData data;
     data.processMode = Vst::kRealtime;
     data.symbolicSampleSize = Vst::kSample32;
-    data.numSamples = 64;
+    data.numSamples = samples;
     data.numInputs = data.numOutputs = 1;
     data.inputs = &in;
     data.outputs = &out;
@@ -184,6 +186,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     Stream state(data + 1, size - 1, sizeable, chunk);
     loaded.component->setState(&state);
     playOneBlock(*loaded.processor);
+    playOneBlock(*loaded.processor, 1000);
+    playOneBlock(*loaded.processor, -1);
     Stream saved(nullptr, 0, true, 1 << 30);
     loaded.component->getState(&saved);
 

@@ -1,7 +1,7 @@
 // Plays audio through the Ferrowick VST3 bundle in the framework's VST3 hosting, the way a host
 // does: output at 48 and 96 kHz with a model, silence at 44.1 kHz, the host state carried from
-// one instance to another, and model and snapshot changes (state restores) between blocks and
-// while another thread keeps processing.
+// one instance to another, model and snapshot changes (state restores) between blocks and while
+// another thread keeps processing, and blocks longer than the host prepared for.
 //   ferrowick_host_audio_test BUNDLE_DIR RESOURCE_DIR
 // RESOURCE_DIR must be the plug-in's resource folder under the (temporary) HOME, holding the
 // catalogue that tools/make_catalogue.py writes.
@@ -393,6 +393,26 @@ void nonFiniteInputIsContained()
         }
 }
 
+// A host that hands over longer blocks than it prepared for (which the VST3 rules forbid, but hosts
+// do): they play as the same audio, bit for bit, as blocks of the prepared size.
+void longerBlocksThanPrepared()
+{
+    constexpr int prepared = 64;
+    for (const auto& choice : demoModels)
+        for (const int rate : { 48000, 96000 })
+        {
+            const auto input = ferrowick_render::makePluckedChord(rate, 0.25);
+            auto reference = playing(choice, rate, prepared);
+            auto longer = playing(choice, rate, prepared);
+            if (reference == nullptr || longer == nullptr)
+                return;
+            const auto expected = ferrowick_render::renderThrough(*reference, input, prepared);
+            check(sameSamples(ferrowick_render::renderThrough(*longer, input, 1000), expected),
+                  describe(choice) + " at " + juce::String(rate) + " Hz: blocks of 1000 samples, prepared for "
+                      + juce::String(prepared) + ", play as blocks of " + juce::String(prepared));
+        }
+}
+
 // After the host resets the instance (reset(), and prepareToPlay again), the same input gives the
 // same output, bit for bit, as a fresh instance.
 void resetStartsAfresh()
@@ -522,9 +542,10 @@ int main(int argc, char** argv)
         std::cout << "== model and snapshot changes while playing" << std::endl;
         switchBetweenBlocks();
         switchWhileAnotherThreadProcesses();
-        std::cout << "== non-finite input, resets and the reported latency" << std::endl;
+        std::cout << "== non-finite input, resets, long blocks and the reported latency" << std::endl;
         nonFiniteInputIsContained();
         resetStartsAfresh();
+        longerBlocksThanPrepared();
         latencyIsReported(models);
         std::cout << "== bypass" << std::endl;
         bypassKeepsTheLatency();
