@@ -395,7 +395,7 @@ void nonFiniteInputIsContained()
 
 // After the host resets the instance (reset(), and prepareToPlay again), the same input gives the
 // same output, bit for bit, as a fresh instance. So do blocks longer than the host prepared for
-// (which the VST3 rules forbid, but hosts hand over): they play as blocks of the prepared size.
+// (a host's bug, which the VST3 rules forbid): they play as blocks of the prepared size.
 void resetStartsAfresh()
 {
     constexpr int block = 480;
