@@ -23,8 +23,9 @@ bool isFolderName(const juce::String& id)
     return !id.containsAnyOf("/\\") && id != "." && id != "..";
 }
 
-// The lines of a file of a model folder; none when it is missing, not a regular file or larger
-// than a catalogue's text may be, or when the id does not name a folder of the catalogue.
+// The lines of a file of a model folder; none when it is missing, not a regular file, larger than
+// a catalogue's text may be or has a line longer than maxCatalogueLineLength, or when the id does
+// not name a folder of the catalogue.
 juce::StringArray readLines(const juce::String& id, const juce::String& fileName)
 {
     juce::StringArray lines;
@@ -33,6 +34,9 @@ juce::StringArray readLines(const juce::String& id, const juce::String& fileName
     const auto bytes = readCatalogueFile(juce::File(modelsDir() + "/" + id + "/" + fileName), maxCatalogueTextBytes);
     if (bytes.has_value())
         lines.addLines(juce::String::createStringFromData(bytes->getData(), static_cast<int>(bytes->getSize())));
+    for (const auto& line : lines)
+        if (line.length() > maxCatalogueLineLength)
+            return {};
     return lines;
 }
 

@@ -91,6 +91,23 @@ TEST_F(Catalogue, TextFilesThatAreNotRegularOrTooLargeReadAsMissing)
     EXPECT_EQ(ModelSource::loadModel("Odd").DeviceName, "No Model");
 }
 
+TEST_F(Catalogue, FilesWithALineLongerThanTheBoundReadAsMissing)
+{
+    // Lines of the longest length that is read, and one character more, in either file.
+    for (const int length : { maxCatalogueLineLength, maxCatalogueLineLength + 1 })
+    {
+        const bool read = length <= maxCatalogueLineLength;
+        const auto name = juce::String::repeatedString("N", length - juce::String("DeviceName=").length());
+        EXPECT_EQ(loadWith(*this, "ModelId=Long\nDeviceName=" + name + "\n", {}).DeviceName,
+                  read ? name : juce::String("No Model")) << length;
+
+        const auto cell = juce::String::repeatedString("c", length - 2);
+        const auto entry = loadWith(*this, "ModelId=Long\nDeviceName=Long\n", "A,B\n1," + cell + "\n2,3\n");
+        EXPECT_EQ(entry.DeviceName, "Long");
+        EXPECT_EQ(entry.Rows.size(), read ? 2u : 0u) << length;
+    }
+}
+
 TEST_F(Catalogue, MetadataOfOnlyALineEndIsARealEntry)
 {
     const auto entry = loadWith(*this, "\n", "A,B\n1,2\n");
@@ -163,21 +180,31 @@ TEST_F(Catalogue, SnapshotTableTakesTheFirstLineWithACommaAsHeaderAndKeepsFullRo
 TEST_F(Catalogue, DeepBracketsInTheTextFilesAreHarmless)
 {
     // Both files are read line by line, so nothing in them nests: a million levels of brackets,
-    // braces and tags read as plain text on a 256 KiB stack.
-    const juce::String deep = testing_support::repeated("[{<a>(", 1000000);
+    // braces and tags, in lines of the longest length read, read as plain text on a 256 KiB stack.
+    const juce::String chunk = testing_support::repeated("[{<a>(", 680);
+    constexpr int lines = 400;
+    juce::String metadata = "ModelId=M\nDeviceName=" + chunk + "\n", settings = "Name,Value\n";
+    for (int i = 0; i < lines; ++i)
+    {
+        metadata << chunk << "\n";
+        settings << "x," << chunk << "\n";
+    }
+    metadata << "Lowpass=true\n";
     juce::String deviceName, cell;
     bool lowpass = false;
+    size_t rows = 0;
     testing_support::run_on_stack(testing_support::small_stack, [&] {
-        const auto entry =
-            loadWith(*this, "ModelId=M\nDeviceName=" + deep + "\nLowpass=true\n", "Name,Value\nx," + deep + "\n");
+        const auto entry = loadWith(*this, metadata, settings);
         deviceName = entry.DeviceName;
         lowpass = entry.Lowpass;
-        if (entry.Rows.size() == 1)
-            cell = entry.Rows[0][1];
+        rows = entry.Rows.size();
+        if (!entry.Rows.empty())
+            cell = entry.Rows.back()[1];
     });
-    EXPECT_EQ(deviceName, deep);
+    EXPECT_EQ(deviceName, chunk);
     EXPECT_TRUE(lowpass);
-    EXPECT_EQ(cell, deep);
+    EXPECT_EQ(rows, static_cast<size_t>(lines));
+    EXPECT_EQ(cell, chunk);
 }
 
 TEST_F(Catalogue, ScaleSettingsMapsNumericCellsOntoHalfStepsOfZeroToTen)
