@@ -140,7 +140,7 @@ def wordmark(image):
     title = font("OpenSans-Light.ttf", 46)
     tracked_text(draw, (104, 14), "Ferrowick", title, (238, 235, 228), 3)
     sub = font("OpenSans-SemiBold.ttf", 12)
-    tracked_text(draw, (108, 74), "NEURAL AMP & PEDAL MODELS", sub, COPPER, 3.2)
+    tracked_text(draw, (108, 74), "AMP & PEDAL CAPTURES", sub, COPPER, 3.2)
     return image
 
 
