@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Writes a test model catalogue into a plug-in resource folder.
 
-    python3 tools/make_catalogue.py RESOURCE_DIR [--only ID] [--demo]
+    python3 tools/make_catalogue.py RESOURCE_DIR [--only ID] [--demo] [--keep-existing]
 
 creates RESOURCE_DIR/Models/<id>/ with "metadata.txt", "settings.txt", "models/NNN.kep" and
 "images/NNN.jpg" for several model folders covering every architecture (Linear, ConvNet, LSTM,
@@ -13,6 +13,8 @@ silence with silence. Standard library only; writes nothing outside RESOURCE_DIR
 Which folder the file system lists first cannot be chosen: tests read the directory order back.
 "--only ID" writes just that folder (a catalogue with exactly one model). "--demo" leaves out the
 snapshots that are test fixtures without a playable model (the main job's demo catalogue).
+"--keep-existing" leaves a model folder that is already there as it is, so that the demo catalogue
+can go into a user's own resource folder.
 """
 import argparse
 import json
@@ -364,11 +366,15 @@ def main():
     parser.add_argument("--only", choices=sorted(FOLDERS), help="write only this folder")
     parser.add_argument("--demo", action="store_true",
                         help="leave out the snapshots without a playable model (the test fixtures)")
+    parser.add_argument("--keep-existing", action="store_true", help="leave folders that exist as they are")
     args = parser.parse_args()
 
     models_dir = os.path.join(args.resource_dir, "Models")
     names = [args.only] if args.only else list(FOLDERS)
     for name in names:
+        if args.keep_existing and os.path.lexists(os.path.join(models_dir, name)):
+            print("kept the existing folder %s" % name)
+            continue
         FOLDERS[name](models_dir, args.demo)
 
 

@@ -4,7 +4,7 @@
 # every snapshot at 48 and 96 kHz, each in a fresh instance. Every snapshot must answer the chord
 # (peak -6 dBFS) at an RMS between -30 and -6 dBFS, follow it as it decays, answer silence with
 # less than -90 dBFS from the first sample on, and the snapshots of one folder must sound
-# different from each other.
+# different from each other. A folder made by hand beside them, as the README shows, plays too.
 #   run_demo_test.sh RENDER_PROGRAM BUNDLE_DIR MAKE_CATALOGUE_PY
 set -uo pipefail
 program="$1"
@@ -21,8 +21,26 @@ mkdir -p "$resources"
 python3 "$catalogue" "$resources" --demo
 renders="$HOME/renders"
 mkdir -p "$renders"
-
 failures=0
+
+# A folder of the user's own, made as the README's example shows (two demo captures under a new id),
+# then the demo catalogue installed again as the README says: every existing folder stays as it was.
+user="$resources/Models/MyAmp"
+mkdir -p "$user/models" "$user/images"
+printf '%s\n' ModelId=MyAmp "DeviceName=My Amp" DeviceUrl=https://example.com/my-amp ScaleSettings=true \
+  GainAdjust=-3.5 Lowpass=true BassCut=false BassBoost=false >"$user/metadata.txt"
+printf '%s\n' Setting,Gain,Bass,Treble Clean,3,5,7 Lead,8,4,6 >"$user/settings.txt"
+cp "$resources/Models/LinearClean/models/000.kep" "$user/models/000.kep"
+cp "$resources/Models/WaveHigh/models/000.kep" "$user/models/001.kep"
+cp "$resources/Models/ConvCrunch/images/000.jpg" "$user/images/000.jpg"
+echo "DeviceName=Edited by the user" >>"$resources/Models/LstmLead/metadata.txt"
+tree() { (cd "$resources/Models" && find . -type f -exec md5sum {} + | sort); }
+before="$(tree)"
+python3 "$catalogue" "$resources" --demo --keep-existing >/dev/null
+if [ "$(tree)" != "$before" ]; then
+  echo "FAIL installing the demo catalogue again with --keep-existing changed existing folders"
+  failures=$((failures + 1))
+fi
 for folder in "$resources"/Models/*/; do
   id="$(basename "$folder")"
   rows=$(($(wc -l <"$folder/settings.txt") - 1))
