@@ -1,6 +1,7 @@
 # The framework's code that we compile, mended where it is at fault. Each patched module is copied
 # from the distribution into the build tree, the patch is applied to the copy, and the framework's
-# targets compile the copy's sources instead of the distribution's. See README, "The framework".
+# targets compile the copy's sources instead of the distribution's. Why each patch: "The framework's
+# code" in docs/robustness.md.
 find_program(FERROWICK_PATCH_PROGRAM patch)
 if(NOT FERROWICK_PATCH_PROGRAM)
   message(FATAL_ERROR "The 'patch' program is needed to build the framework's patched modules (apt-get install patch)")
