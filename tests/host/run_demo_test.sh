@@ -4,7 +4,7 @@
 # every snapshot at 48 and 96 kHz, each in a fresh instance. Every snapshot must answer the chord
 # (peak -6 dBFS) at an RMS between -30 and -6 dBFS, follow it as it decays, answer silence with
 # less than -90 dBFS from the first sample on, and the snapshots of one folder must sound
-# different from each other. A folder made by hand beside them, as the README shows, plays too.
+# different from each other. A folder made from the README's example beside them plays too.
 #   run_demo_test.sh RENDER_PROGRAM BUNDLE_DIR MAKE_CATALOGUE_PY
 set -uo pipefail
 program="$1"
@@ -23,13 +23,20 @@ renders="$HOME/renders"
 mkdir -p "$renders"
 failures=0
 
-# A folder of the user's own, made as the README's example shows (two demo captures under a new id),
-# then the demo catalogue installed again as the README says: every existing folder stays as it was.
-user="$resources/Models/MyAmp"
-mkdir -p "$user/models" "$user/images"
-printf '%s\n' ModelId=MyAmp "DeviceName=My Amp" DeviceUrl=https://example.com/my-amp ScaleSettings=true \
-  GainAdjust=-3.5 Lowpass=true BassCut=false BassBoost=false >"$user/metadata.txt"
-printf '%s\n' Setting,Gain,Bass,Treble Clean,3,5,7 Lead,8,4,6 >"$user/settings.txt"
+# A folder of the user's own, made from the README's example (two demo captures under its id), then
+# the demo catalogue installed again as the README says: every existing folder stays as it was.
+user="$(python3 - "$(dirname "$catalogue")/../README.md" "$resources/Models" <<'PY'
+import os, re, sys
+blocks = re.findall(r"^```[a-z]*\n(.*?)^```$", open(sys.argv[1]).read(), re.S | re.M)
+metadata = next(b for b in blocks if b.startswith("ModelId="))
+folder = os.path.join(sys.argv[2], re.match(r"ModelId=(.*)", metadata).group(1))
+os.makedirs(os.path.join(folder, "models"))
+os.makedirs(os.path.join(folder, "images"))
+open(os.path.join(folder, "metadata.txt"), "w").write(metadata)
+open(os.path.join(folder, "settings.txt"), "w").write(next(b for b in blocks if b.startswith("Setting,")))
+print(folder)
+PY
+)" || { echo "FAIL the README's catalogue example was not found"; exit 1; }
 cp "$resources/Models/LinearClean/models/000.kep" "$user/models/000.kep"
 cp "$resources/Models/WaveHigh/models/000.kep" "$user/models/001.kep"
 cp "$resources/Models/ConvCrunch/images/000.jpg" "$user/images/000.jpg"
