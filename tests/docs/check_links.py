@@ -12,12 +12,16 @@ import sys
 LINK = re.compile(r'\]\(([^)\s]+)\)|src="([^"]+)"')
 
 
+def prose(path):
+    """A Markdown file's text without its code blocks, whose lines are neither links nor headings."""
+    with open(path, encoding="utf-8") as f:
+        return re.sub(r"```.*?```", "", f.read(), flags=re.S)
+
+
 def anchors(path):
     """The anchors of a Markdown file's headings: lower case, without punctuation, blanks as '-'."""
-    with open(path, encoding="utf-8") as f:
-        text = re.sub(r"```.*?```", "", f.read(), flags=re.S)
     return {re.sub(r"[^\w\- ]", "", h.strip().lower()).replace(" ", "-")
-            for h in re.findall(r"^#+ (.*)$", text, re.M)}
+            for h in re.findall(r"^#+ (.*)$", prose(path), re.M)}
 
 
 def main():
@@ -25,9 +29,7 @@ def main():
     pages = [os.path.join(root, "README.md")] + sorted(glob.glob(os.path.join(root, "docs", "*.md")))
     failures = 0
     for page in pages:
-        with open(page, encoding="utf-8") as f:
-            text = re.sub(r"```.*?```", "", f.read(), flags=re.S)
-        for match in LINK.finditer(text):
+        for match in LINK.finditer(prose(page)):
             target = match.group(1) or match.group(2)
             if re.match(r"[a-z]+:", target):
                 continue  # a web address

@@ -41,10 +41,10 @@ cp "$resources/Models/LinearClean/models/000.kep" "$user/models/000.kep"
 cp "$resources/Models/WaveHigh/models/000.kep" "$user/models/001.kep"
 cp "$resources/Models/ConvCrunch/images/000.jpg" "$user/images/000.jpg"
 echo "DeviceName=Edited by the user" >>"$resources/Models/LstmLead/metadata.txt"
-tree() { (cd "$resources/Models" && find . -type f -exec md5sum {} + | sort); }
-before="$(tree)"
+catalogue_files() { (cd "$resources/Models" && find . -type f -exec md5sum {} + | sort); }
+before="$(catalogue_files)"
 python3 "$catalogue" "$resources" --demo --keep-existing >/dev/null
-if [ "$(tree)" != "$before" ]; then
+if [ "$(catalogue_files)" != "$before" ]; then
   echo "FAIL installing the demo catalogue again with --keep-existing changed existing folders"
   failures=$((failures + 1))
 fi
