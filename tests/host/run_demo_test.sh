@@ -4,7 +4,9 @@
 # every snapshot at 48 and 96 kHz, each in a fresh instance. Every snapshot must answer the chord
 # (peak -6 dBFS) at an RMS between -30 and -6 dBFS, follow it as it decays, answer silence with
 # less than -90 dBFS from the first sample on, and the snapshots of one folder must sound
-# different from each other. A folder made from the README's example beside them plays too.
+# different from each other. A folder made from the README's example beside them plays too, and so
+# does every whole model file shown in the README and docs/model-file.md, which one weight short
+# is refused.
 #   run_demo_test.sh RENDER_PROGRAM BUNDLE_DIR MAKE_CATALOGUE_PY
 set -uo pipefail
 program="$1"
@@ -37,6 +39,34 @@ open(os.path.join(folder, "settings.txt"), "w").write(next(b for b in blocks if 
 print(folder)
 PY
 )" || { echo "FAIL the README's catalogue example was not found"; exit 1; }
+# Every whole model file shown in the README and the model-file page, each as the only snapshot of a
+# folder of its own; the same file one weight short is kept aside, to be refused at the end.
+documented="$(python3 - "$(dirname "$catalogue")/.." "$resources/Models" "$HOME/short" <<'PY'
+import json, os, re, sys
+root, models, short = sys.argv[1:]
+os.makedirs(short)
+found = []
+for page in ("README.md", "docs/model-file.md"):
+    text = open(os.path.join(root, page)).read()
+    for k, block in enumerate(re.findall(r"^```json\n(.*?)^```$", text, re.S | re.M)):
+        if '"architecture"' in block and '"weights"' in block:
+            found.append((page, k, block, json.loads(block)))
+architectures = {doc["architecture"] for page, _, _, doc in found if page.startswith("docs/")}
+if architectures != {"Linear", "ConvNet", "LSTM", "WaveNet"} or not any(f[0] == "README.md" for f in found):
+    sys.exit("expected a whole model file in the README and one of each architecture on the page, found %s"
+             % [(f[0], f[3]["architecture"]) for f in found])
+for n, (page, k, block, doc) in enumerate(found):
+    folder = os.path.join(models, "Documented%d" % n)
+    os.makedirs(os.path.join(folder, "models"))
+    open(os.path.join(folder, "metadata.txt"), "w").write("ModelId=Documented%d\nDeviceName=%s\n" % (n, page))
+    open(os.path.join(folder, "settings.txt"), "w").write("Page,Block,Architecture\n%s,%d,%s\n"
+                                                          % (page, k, doc["architecture"]))
+    open(os.path.join(folder, "models", "000.kep"), "w").write(block)
+    doc["weights"].pop()
+    json.dump(doc, open(os.path.join(short, "Documented%d.kep" % n), "w"))
+    print("Documented%d" % n)
+PY
+)" || { echo "FAIL the documents' model files could not be read"; exit 1; }
 cp "$resources/Models/LinearClean/models/000.kep" "$user/models/000.kep"
 cp "$resources/Models/WaveHigh/models/000.kep" "$user/models/001.kep"
 cp "$resources/Models/ConvCrunch/images/000.jpg" "$user/images/000.jpg"
@@ -65,6 +95,18 @@ for folder in "$resources"/Models/*/; do
       fi
     done
   done
+done
+
+# A documented file one weight short is refused: the host's choice of it does not take.
+for id in $documented; do
+  cp "$HOME/short/$id.kep" "$resources/Models/$id/models/000.kep"
+  out="$HOME/short/$id.txt"
+  if "$program" "$bundle" --out "$HOME/short/$id" --model "$id" --snapshot 0 --rates 48000 >"$out" 2>&1 \
+      || ! grep -q "did not take" "$out"; then
+    cat "$out"
+    echo "FAIL $id: the documented model file one weight short was not refused"
+    failures=$((failures + 1))
+  fi
 done
 
 python3 - "$renders" <<'PY' || failures=$((failures + 1))

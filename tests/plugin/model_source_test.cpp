@@ -140,6 +140,8 @@ TEST_F(Catalogue, MetadataLinesAreSplitAtTheFirstEqualsSignWithoutTrimming)
     // Exponents too long for the framework's reading read as their true value would.
     EXPECT_EQ(loadWith(*this, "GainAdjust=2e-4816792462.5\n", {}).GainAdjust, 0.0f);
     EXPECT_FLOAT_EQ(loadWith(*this, "GainAdjust=25e-1\n", {}).GainAdjust, 2.5f);
+    // Read up to the first character that is not part of the number: a decimal comma ends it.
+    EXPECT_EQ(loadWith(*this, "GainAdjust=-3,5\n", {}).GainAdjust, -3.0f);
     // A trim whose factor is zero, subnormal (-760 dB) or not finite counts as 0 dB; large finite
     // ones, and small ones whose factor is a normal float, stay.
     for (const char* text : { "-1.5e99999999999", "nan", "inf", "1000", "-1000", "-760" })

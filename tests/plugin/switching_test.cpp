@@ -154,6 +154,24 @@ TEST_F(Switching, MissingModelFileKeepsThePlayingModelItsRowAndPicture)
     EXPECT_EQ(processor.modelSource->ActiveModel.load(), playing);
 }
 
+TEST_F(Switching, FolderWhoseModelIdDiffersFromItsNameShowsItsTableButPlaysNothing)
+{
+    // The snapshots' files are looked up under "ModelId", which names no folder here.
+    writeFolder("Mine", "ModelId=Elsewhere\n", 2,
+                { { 0, linearModelFile(tapsA, -10.0) }, { 1, linearModelFile(tapsB, -10.0) } }, true);
+    startWith("Mine", 0);
+    CorvaneAudioProcessor processor;
+    EXPECT_EQ(processor.modelSource->ModelId, "Elsewhere");
+    EXPECT_EQ(processor.modelSource->getNumRows(), 2);
+    for (int row : { 0, 1 })
+    {
+        processor.setProgram(row);
+        EXPECT_EQ(processor.modelSource->ProgramIndex, -1);
+        EXPECT_TRUE(processor.currentPicture().isNull());
+        EXPECT_TRUE(allZero(channel(run(processor, signal(300)), 0)));
+    }
+}
+
 TEST_F(Switching, ReplacedModelsAreFreedOnTheMessageThreadWithoutAnotherSwitch)
 {
     writeFolder("Two", "", 2, { { 0, linearModelFile(tapsA, -10.0) }, { 1, linearModelFile(tapsB, -4.0) } });
