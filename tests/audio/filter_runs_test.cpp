@@ -1,5 +1,7 @@
 #include <cmath>
 #include <limits>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -117,6 +119,24 @@ TEST(DcBlocker, ZeroInputHoldsOnlyADecayedMeanOfEitherSign)
     float x = 0.5f;
     runDcBlocker(dc, &x, 1);
     EXPECT_EQ(dc.mean, 0.99477744f * -5e-7f + 0.005222559f * 0.5f);
+}
+
+TEST(DcBlocker, IsAFortyHertzHighPassThatSparesTheGuitarsLowNotes)
+{
+    // Steady-state level of a sine, in dB, for the corner and a guitar's lowest notes.
+    const std::pair<double, double> expected[] = {{40.2, -3.0}, {61.74, -1.54}, {73.42, -1.15}, {82.41, -0.94}};
+    for (const auto& [frequency, db] : expected)
+    {
+        DcBlocker dc;
+        std::vector<float> x(96000);
+        for (size_t i = 0; i < x.size(); ++i)
+            x[i] = static_cast<float>(std::sin(2.0 * M_PI * frequency * static_cast<double>(i) / 48000.0));
+        runDcBlocker(dc, x.data(), static_cast<int>(x.size()));
+        double sum = 0.0;
+        for (size_t i = 48000; i < x.size(); ++i)
+            sum += static_cast<double>(x[i]) * x[i];
+        EXPECT_NEAR(10.0 * std::log10(sum / 48000.0 * 2.0), db, 0.05) << frequency;
+    }
 }
 
 TEST(Gain, ParameterValuesToFactors)
