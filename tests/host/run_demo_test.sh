@@ -25,32 +25,32 @@ renders="$HOME/renders"
 mkdir -p "$renders"
 failures=0
 
-# A folder of the user's own, made from the README's example (two demo captures under its id), then
-# the demo catalogue installed again as the README says: every existing folder stays as it was.
-user="$(python3 - "$(dirname "$catalogue")/../README.md" "$resources/Models" <<'PY'
-import os, re, sys
-blocks = re.findall(r"^```[a-z]*\n(.*?)^```$", open(sys.argv[1]).read(), re.S | re.M)
-metadata = next(b for b in blocks if b.startswith("ModelId="))
-folder = os.path.join(sys.argv[2], re.match(r"ModelId=(.*)", metadata).group(1))
-os.makedirs(os.path.join(folder, "models"))
-os.makedirs(os.path.join(folder, "images"))
-open(os.path.join(folder, "metadata.txt"), "w").write(metadata)
-open(os.path.join(folder, "settings.txt"), "w").write(next(b for b in blocks if b.startswith("Setting,")))
-print(folder)
-PY
-)" || { echo "FAIL the README's catalogue example was not found"; exit 1; }
-# Every whole model file shown in the README and the model-file page, each as the only snapshot of a
-# folder of its own; the same file one weight short is kept aside, to be refused at the end.
-documented="$(python3 - "$(dirname "$catalogue")/.." "$resources/Models" "$HOME/short" <<'PY'
+# From the documents' own code blocks: a folder of the user's own, made from the README's example
+# (two demo captures go under its id below); and every whole model file shown in the README and the
+# model-file page, each the only snapshot of a folder of its own, with the same file one weight short
+# kept aside, to be refused at the end. Prints the user's folder, then the documented folders' ids.
+made="$(python3 - "$(dirname "$catalogue")/.." "$resources/Models" "$HOME/short" <<'PY'
 import json, os, re, sys
 root, models, short = sys.argv[1:]
-os.makedirs(short)
-found = []
-for page in ("README.md", "docs/model-file.md"):
+
+def blocks(page, language="[a-z]*"):
     text = open(os.path.join(root, page)).read()
-    for k, block in enumerate(re.findall(r"^```json\n(.*?)^```$", text, re.S | re.M)):
-        if '"architecture"' in block and '"weights"' in block:
-            found.append((page, k, block, json.loads(block)))
+    return re.findall(r"^```%s\n(.*?)^```$" % language, text, re.S | re.M)
+
+readme = blocks("README.md")
+metadata = next(b for b in readme if b.startswith("ModelId="))
+user = os.path.join(models, re.match(r"ModelId=(.*)", metadata).group(1))
+os.makedirs(os.path.join(user, "models"))
+os.makedirs(os.path.join(user, "images"))
+open(os.path.join(user, "metadata.txt"), "w").write(metadata)
+open(os.path.join(user, "settings.txt"), "w").write(next(b for b in readme if b.startswith("Setting,")))
+print(user)
+
+os.makedirs(short)
+found = [(page, k, block, json.loads(block))
+         for page in ("README.md", "docs/model-file.md")
+         for k, block in enumerate(blocks(page, "json"))
+         if '"architecture"' in block and '"weights"' in block]
 architectures = {doc["architecture"] for page, _, _, doc in found if page.startswith("docs/")}
 if architectures != {"Linear", "ConvNet", "LSTM", "WaveNet"} or not any(f[0] == "README.md" for f in found):
     sys.exit("expected a whole model file in the README and one of each architecture on the page, found %s"
@@ -66,7 +66,10 @@ for n, (page, k, block, doc) in enumerate(found):
     json.dump(doc, open(os.path.join(short, "Documented%d.kep" % n), "w"))
     print("Documented%d" % n)
 PY
-)" || { echo "FAIL the documents' model files could not be read"; exit 1; }
+)" || { echo "FAIL the README's catalogue example or the documents' model files could not be read"; exit 1; }
+user="$(head -n1 <<<"$made")"
+documented="$(tail -n +2 <<<"$made")"
+# The demo catalogue installed again as the README says: every existing folder stays as it was.
 cp "$resources/Models/LinearClean/models/000.kep" "$user/models/000.kep"
 cp "$resources/Models/WaveHigh/models/000.kep" "$user/models/001.kep"
 cp "$resources/Models/ConvCrunch/images/000.jpg" "$user/images/000.jpg"
