@@ -12,13 +12,19 @@
 
 int main(int argc, char** argv)
 {
-    if (argc < 2)
+    // A BLOCK of 0 would never finish, a negative one or SECONDS would index outside the signal.
+    char* end = nullptr;
+    const double seconds = argc > 2 ? std::strtod(argv[2], &end) : 2.0;
+    const bool seconds_ok = argc <= 2 || (*end == '\0' && end != argv[2] && seconds >= 0.0 && seconds < 1e6);
+    const long block = argc > 3 ? std::strtol(argv[3], &end, 10) : 256;
+    const bool block_ok = argc <= 3 || (*end == '\0' && end != argv[3] && block >= 1 && block <= (1 << 20));
+    if (argc < 2 || argc > 4 || !seconds_ok || !block_ok)
     {
-        std::fprintf(stderr, "usage: %s MODEL_FILE [SECONDS] [BLOCK]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s MODEL_FILE [SECONDS] [BLOCK]\n"
+                             "  SECONDS from 0 (default 2), BLOCK a whole number of samples from 1 (default 256)\n",
+                     argv[0]);
         return 2;
     }
-    const double seconds = argc > 2 ? std::atof(argv[2]) : 2.0;
-    const int block = argc > 3 ? std::atoi(argv[3]) : 256;
     const int rate = 48000;
     try
     {
@@ -37,7 +43,7 @@ int main(int argc, char** argv)
         const auto start = std::chrono::steady_clock::now();
         for (long pos = 0; pos < total; pos += block)
         {
-            const int n = static_cast<int>(std::min<long>(block, total - pos));
+            const int n = static_cast<int>(std::min(block, total - pos));
             model->process(input.data() + pos, output.data() + pos, n);
         }
         const double run_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -51,10 +57,13 @@ int main(int argc, char** argv)
             peak = std::max(peak, static_cast<double>(std::fabs(y)));
         }
         const double rms = total > 0 ? std::sqrt(sum / static_cast<double>(total)) : 0.0;
-        std::printf("model: %s (%s, %zu weights, loudness %s%.2f)\n", argv[1], architecture.c_str(), weight_count,
-                    model->has_loudness ? "" : "absent ", model->loudness);
+        std::printf("model: %s (%s, %zu weights, ", argv[1], architecture.c_str(), weight_count);
+        if (model->has_loudness)
+            std::printf("loudness %.2f)\n", model->loudness);
+        else
+            std::printf("no loudness)\n");
         std::printf("load + warm-up: %.3f ms\n", load_seconds * 1e3);
-        std::printf("processed %ld samples in blocks of %d: rms %.6f, peak %.6f, %s\n", total, block, rms, peak,
+        std::printf("processed %ld samples in blocks of %ld: rms %.6f, peak %.6f, %s\n", total, block, rms, peak,
                     finite ? "all finite" : "NON-FINITE OUTPUT");
         std::printf("real-time factor: %.1fx\n", run_seconds > 0 ? seconds / run_seconds : 0.0);
         return finite ? 0 : 1;

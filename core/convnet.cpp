@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <sstream>
 #include <stdexcept>
 
 #include "core/load_limits.h"
@@ -76,6 +77,24 @@ int checked_receptive_field(int channels, const std::vector<int>& dilations, boo
                           limits::add(weight_count, limits::mul(limits::layer_overhead, blocks + 1)), "ConvNet");
     return receptive_field;
 }
+
+// A channel whose batch normalisation is not finite turns every sample into NaN or infinity.
+// The scale is finite only where variance + epsilon is positive (and not so small that it overflows).
+void check_batchnorm(const ConvNetBlock& block, size_t index)
+{
+    for (Eigen::Index r = 0; r < block.batchnorm_scale.size(); r++)
+    {
+        const float scale = block.batchnorm_scale(r), shift = block.batchnorm_shift(r);
+        if (std::isfinite(scale) && std::isfinite(shift))
+            continue;
+        std::ostringstream values;
+        values << "a scale of " << scale << " and a shift of " << shift;
+        throw std::runtime_error("Invalid ConvNet: the batch normalisation of block " + std::to_string(index)
+                                 + ", channel " + std::to_string(r) + " has " + values.str()
+                                 + ": variance + epsilon must be positive, and weight / sqrt(variance + "
+                                   "epsilon) and bias - scale x mean finite");
+    }
+}
 } // namespace
 
 void ConvNetBlock::set_weights_(int in_channels, int out_channels, int dilation, bool batchnorm_,
@@ -122,7 +141,10 @@ ConvNet::ConvNet(int channels, const std::vector<int>& dilations, bool batchnorm
     blocks.resize(dilations.size());
     auto it = weights.begin();
     for (size_t i = 0; i < blocks.size(); i++)
+    {
         blocks[i].set_weights_(i == 0 ? 1 : channels, channels, dilations[i], batchnorm, activation, it);
+        check_batchnorm(blocks[i], i);
+    }
     stage_signals.resize(blocks.size() + 1);
     std::fill(input_buffer.begin(), input_buffer.end(), 0.0f);
     head_weight.resize(channels);

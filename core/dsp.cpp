@@ -1,6 +1,7 @@
 #include "core/dsp.h"
 
 #include <algorithm>
+#include <cmath>
 #include <stdexcept>
 #include <string>
 
@@ -18,7 +19,18 @@ void DSP::prewarm()
     std::vector<float> input(static_cast<size_t>(chunk), 0.0f);
     std::vector<float> output(static_cast<size_t>(chunk), 0.0f);
     for (int64_t processed = 0; processed < n; processed += chunk)
+    {
         process(input.data(), output.data(), chunk);
+        const auto bad = std::find_if(output.begin(), output.end(), [](float y) { return !std::isfinite(y); });
+        if (bad != output.end())
+            throw NonFiniteWarmUp(processed + (bad - output.begin()), *bad);
+    }
+}
+
+NonFiniteWarmUp::NonFiniteWarmUp(int64_t sample, float value)
+    : std::runtime_error("its output for silence is not finite (" + std::to_string(value) + " at sample "
+                         + std::to_string(sample) + " of the warm-up), so it cannot play")
+{
 }
 
 void DSP::process(float* input, float* output, int num_frames)

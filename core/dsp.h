@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <stdexcept>
 #include <vector>
 
 #include "core/state_copy.h"
@@ -17,6 +18,7 @@ public:
     virtual ~DSP() = default;
 
     // Runs the model on PrewarmSamples() samples of silence, in chunks of max_buffer_size.
+    // Throws NonFiniteWarmUp at the first chunk that puts out a NaN or an infinity.
     virtual void prewarm();
     // input and output are distinct arrays of num_frames samples. The base copies input to output.
     virtual void process(float* input, float* output, int num_frames);
@@ -43,6 +45,13 @@ public:
     float input_level_dbu = 0.0f;
     bool has_output_level = false;
     float output_level_dbu = 0.0f;
+};
+
+// A model that answers silence with a NaN or an infinity can never play: prewarm() refuses it.
+class NonFiniteWarmUp : public std::runtime_error
+{
+public:
+    NonFiniteWarmUp(int64_t sample, float value);
 };
 
 // A model that looks back over a fixed number of past input samples. Keeps a growing input

@@ -125,7 +125,14 @@ std::unique_ptr<DSP> get_dsp(dspData& data)
         model->has_output_level = true;
     }
 
-    model->prewarm();
+    try
+    {
+        model->prewarm();
+    }
+    catch (const NonFiniteWarmUp& e)
+    {
+        throw std::runtime_error("Invalid " + data.architecture + ": " + e.what());
+    }
     model->remember_state();
     return model;
 }

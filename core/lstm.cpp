@@ -35,7 +35,8 @@ void check_config(int num_layers, int input_size, int hidden_size, size_t weight
                                  + std::to_string(hidden_size) + ")");
     // Cells of width 0 take no weights, so nothing else would bound their number.
     if (num_layers > 0 && hidden_size == 0)
-        throw std::runtime_error("Invalid LSTM: \"hidden_size\" must be positive when \"num_layers\" is");
+        throw std::runtime_error("Invalid LSTM: \"hidden_size\" must be positive when \"num_layers\" is 1 or more (got "
+                                 "hidden_size 0 with num_layers " + std::to_string(num_layers) + ")");
     const uint64_t h = static_cast<uint64_t>(hidden_size);
     uint64_t remaining = weight_count;
     bool enough = true;

@@ -214,6 +214,32 @@ TEST(ConvNetExamples, BatchnormIsFoldedIntoScaleAndShift)
     EXPECT_EQ(run_blocks(*model, {0.0f, 0.75f, 2.0f, 3.0f}, {4}), (std::vector<float>{-1.0f, -0.75f, 0.5f, 1.0f}));
 }
 
+TEST(ConvNetRefusals, BatchnormThatCannotBeFiniteIsRefusedAtSetUp)
+{
+    // Two channels and two blocks; channel 1 of the last block holds the values under test.
+    const auto message = [](float mean, float variance, float gain, float bias, float epsilon)
+    {
+        std::vector<float> w{1.0f, 0.0f, 1.0f, 0.0f, 0.0f, 0.0f, 1.0f, 1.0f, 1.0f, 1.0f, 0.0f, 0.0f, 1e-5f};
+        const std::vector<float> block1{0.0f, 1.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 1.0f, 0.0f, mean, 1.0f, variance,
+                                        1.0f, gain, 0.0f, bias, epsilon, 1.0f, 1.0f, 0.0f};
+        w.insert(w.end(), block1.begin(), block1.end());
+        return load_error(record("ConvNet", config(2, true, {1, 2}), w));
+    };
+    const std::string where = "Invalid ConvNet: the batch normalisation of block 1, channel 1 has ";
+    EXPECT_EQ(message(0.0f, 0.0f, 1.0f, 0.0f, 0.0f).rfind(where + "a scale of inf and a shift of ", 0), 0u);
+    EXPECT_EQ(message(0.0f, 0.5f, 1.0f, 0.0f, -0.5f).rfind(where + "a scale of inf", 0), 0u);
+    EXPECT_EQ(message(0.0f, -1.0f, 1.0f, 0.0f, 0.5f).rfind(where, 0), 0u); // the square root of a negative
+    EXPECT_EQ(message(0.0f, 0.0f, 0.0f, 0.0f, 0.0f).rfind(where, 0), 0u);  // 0 / 0
+    EXPECT_EQ(message(0.0f, 1e-30f, 3e38f, 0.0f, 0.0f).rfind(where + "a scale of inf", 0), 0u);
+    EXPECT_EQ(message(3e38f, 1.0f, 3e38f, 0.0f, 0.0f), where + "a scale of 3e+38 and a shift of -inf: variance + "
+                                                        "epsilon must be positive, and weight / sqrt(variance + "
+                                                        "epsilon) and bias - scale x mean finite");
+    // A variance + epsilon that overflows to infinity gives a scale of 0: the channel plays silence.
+    std::vector<float> w{1.0f, 0.0f, 0.0f, 3e38f, 1.0f, 0.0f, 3e38f, 1.0f, 0.0f};
+    auto model = convnet(config(1, true, {1}), w);
+    EXPECT_EQ(as_convnet(*model).blocks[0].batchnorm_scale(0), 0.0f);
+}
+
 TEST(ConvNetExamples, ZeroChannelsGiveTheHeadBiasAndDilationZeroReadsOnlyTheCurrentSample)
 {
     EXPECT_EQ(run_blocks(*convnet(config(0, false, {1, 2}), {0.75f}), {1.0f, -2.0f, 3.0f}, {3}),

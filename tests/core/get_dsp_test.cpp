@@ -68,3 +68,26 @@ TEST(ModelFactory, LinearModelIsNotWarmedUp)
     EXPECT_EQ(lin.input_buffer.size(), 128u);
     EXPECT_EQ(lin.input_buffer_offset, 4);
 }
+
+TEST(ModelFactory, RefusesAModelWhoseOutputForSilenceIsNotFinite)
+{
+    // Finite weights whose products overflow a 32-bit float on silence, at the first sample.
+    const auto refusal = [](const std::string& architecture) {
+        return "Invalid " + architecture + ": its output for silence is not finite (inf at sample 0 of the warm-up), "
+               "so it cannot play";
+    };
+    const json lstm_config{{"num_layers", 1}, {"input_size", 1}, {"hidden_size", 1}};
+    const std::vector<float> lstm_weights{0, 0, 0, 0, 0, 0, 0, 0, 8, 8, 0, 8, 0, 1, 3e38f, 3e38f};
+    EXPECT_EQ(load_error(record("LSTM", lstm_config, lstm_weights, nullptr, 48000.0)), refusal("LSTM"));
+
+    const json layer{{"input_size", 1}, {"condition_size", 1}, {"head_size", 1}, {"channels", 1}, {"kernel_size", 1},
+                     {"dilations", {1}}, {"activation", "Tanh"}, {"gated", false}, {"head_bias", true}};
+    const json wavenet_config{{"layers", {layer}}, {"head", nullptr}, {"head_scale", 3e38}};
+    EXPECT_EQ(load_error(record("WaveNet", wavenet_config, {1, 0, 0, 0, 1, 0, 1, 3e38f, 3e38f})), refusal("WaveNet"));
+
+    const json convnet_config{{"channels", 1}, {"dilations", {1}}, {"batchnorm", false}, {"activation", "Tanh"}};
+    EXPECT_EQ(load_error(record("ConvNet", convnet_config, {0, 0, 1, 3e38f, 3e38f})), refusal("ConvNet"));
+    // With the head bias negated it plays: tanh(1) * 3e38 - 3e38 is finite.
+    auto data = record("ConvNet", convnet_config, {0, 0, 1, 3e38f, -3e38f});
+    EXPECT_NE(kep::get_dsp(data), nullptr);
+}

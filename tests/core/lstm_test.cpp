@@ -266,7 +266,8 @@ TEST(LstmRefusals, MalformedConfigsAreRefusedAtLoad)
     refuses(config(1, 0, 2), "\"input_size\" must be 1");
     refuses(config(1, 1, -2), "\"hidden_size\" must not be negative");
     refuses(config(0, 1, -2), "\"hidden_size\" must not be negative");
-    refuses(config(2147483647, 1, 0), "\"hidden_size\" must be positive");
+    refuses(config(2147483647, 1, 0), "\"hidden_size\" must be positive when \"num_layers\" is 1 or more (got "
+                                      "hidden_size 0 with num_layers 2147483647)");
     // Absurd sizes fail the weight count without overflow and before anything is sized.
     refuses(config(1, 1, 2147483647), "fewer weights");
     refuses(config(2147483647, 1, 1), "fewer weights");

@@ -107,6 +107,30 @@ check "a missing bundle exits 1" test $? -eq 1
 "$program" "$bundle" --out "$HOME/x" --model NoSuchModel >"$HOME/nosuch.txt" 2>&1
 check "a model not in the catalogue exits 1" test $? -eq 1
 check "  and says so" grep -q 'did not take model "NoSuchModel"' "$HOME/nosuch.txt"
+# Model files that load but answer silence with NaN or infinity are refused like any bad file.
+unplayable="$resources/Models/Unplayable"
+mkdir -p "$unplayable/models"
+printf 'ModelId=Unplayable\n' >"$unplayable/metadata.txt"
+printf 'Model,Fault\nConvNet,variance 0\nConvNet,variance below 0\nConvNet,scale overflows\nLSTM,overflows\nWaveNet,overflows\n' \
+  >"$unplayable/settings.txt"
+convnet='"architecture": "ConvNet", "config": {"channels": 1, "dilations": [1], "batchnorm": true, "activation": "Tanh"}'
+lstm='"architecture": "LSTM", "config": {"num_layers": 1, "input_size": 1, "hidden_size": 1}, "sample_rate": 48000'
+wavenet='"architecture": "WaveNet", "config": {"layers": [{"input_size": 1, "condition_size": 1, "head_size": 1,
+  "channels": 1, "kernel_size": 1, "dilations": [1], "activation": "Tanh", "gated": false, "head_bias": true}],
+  "head": null, "head_scale": 1}'
+k=0
+for model in "$convnet, \"weights\": [0, 1, 0, 0, 1, 0, 0, 1, 0]" \
+    "$convnet, \"weights\": [0, 1, 0, 0.5, 1, 0, -1, 1, 0]" \
+    "$convnet, \"weights\": [0, 1, 0, 1e-30, 3e38, 0, 0, 1, 0]" \
+    "$lstm, \"weights\": [0, 0, 0, 0, 0, 0, 0, 0, 8, 8, 0, 8, 0, 1, 3e38, 3e38]" \
+    "$wavenet, \"weights\": [1, 0, 0, 0, 1, 0, 1, 3e38, 3e38]"; do
+  printf '{"version": "0.5.0", %s, "metadata": {"loudness": -10}}\n' "$model" >"$unplayable/models/00$k.kep"
+  "$program" "$bundle" --out "$HOME/x" --model Unplayable --snapshot $k --rates 48000 >"$HOME/unplayable.txt" 2>&1
+  check "unplayable model file $k is refused, exit 1" test $? -eq 1
+  check "  and the choice did not take" grep -q "did not take model \"Unplayable\" snapshot $k" "$HOME/unplayable.txt"
+  k=$((k + 1))
+done
+
 "$program" "$bundle" --rates 48000 >/dev/null 2>&1
 check "no --out exits 2" test $? -eq 2
 "$program" "$bundle" --out "$HOME/x" --rates 48k >/dev/null 2>&1
