@@ -151,7 +151,8 @@ void AudioPath::playsLikeTheReference(double rate, const std::vector<int>& block
     {
         SCOPED_TRACE(tone.metadata);
         // The bass filters' double pole near 1 magnifies any rounding difference of their input a
-        // thousandfold; with them, a one-tap model keeps the reference's input bit for bit.
+        // thousandfold; with them, a one-tap model keeps the reference's input bit for bit. A one-tap
+        // model leaves no sum to order, so then the whole path matches the reference to the bit.
         const bool bass = tone.tones.bassBoost || tone.tones.bassCut;
         const std::vector<float> taps = bass ? std::vector<float> { 0.8f } : linearTaps;
         writeFolder("Lin", juce::String("GainAdjust=-2.5\n") + tone.metadata + extraMetadata, 1,
@@ -180,7 +181,7 @@ void AudioPath::playsLikeTheReference(double rate, const std::vector<int>& block
             offset += x.size();
             const auto out = run(processor, x);
             const auto expected = path.process(x);
-            ASSERT_TRUE(near(channel(out, 0), expected)) << "block of " << n << " at " << offset;
+            ASSERT_TRUE(near(channel(out, 0), expected, bass ? 0.0f : 2e-6f)) << "block of " << n << " at " << offset;
             ASSERT_EQ(channel(out, 1), channel(out, 0));
             ASSERT_NEAR(processor.inputLevel.load(), path.lastLevel, 1e-6f);
         }
