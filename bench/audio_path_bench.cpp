@@ -1,4 +1,4 @@
-// Cost of the audio path's chunk stages per host block, and of the check that keeps NaN and
+// Cost of the audio path per host block (the whole chunk chain), and of the check that keeps NaN and
 // infinities out of the output.
 //   ferrowick_audio_path_bench [SECONDS_OF_AUDIO_PER_RUN]
 //

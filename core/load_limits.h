@@ -11,10 +11,10 @@ namespace kep
 // loader allocate far more than the weights justify or warm up for hours. Each architecture
 // checks its costs against these limits before it sizes anything.
 //
-// Both lie far above any real capture: a WaveNet of 20 layers with 16 channels keeps about
-// 90 MB of state and warms up on about 7e7 operations; a 48 kHz LSTM with 64 cells on about 4e8,
-// with 128 cells at 96 kHz on about 3.2e9. Warming up on the whole allowance takes a few seconds in
-// a release build.
+// Both lie far above any real capture: a WaveNet of 20 layers with 16 channels and a kernel of 3
+// keeps about 90 MB of state and warms up on about 1e8 operations; a 48 kHz LSTM with 64 cells on
+// about 4e8, with 128 cells at 96 kHz on about 3.2e9. Warming up on the whole allowance takes a few
+// seconds in a release build (up to about 7 s for stacks of one-cell LSTM layers).
 namespace load_limits
 {
 // Floats of state (histories, layer buffers, work matrices): 512 MiB.

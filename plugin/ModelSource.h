@@ -63,5 +63,5 @@ inline constexpr const char* MakerWebAddress = "https://www.quorvex.com";
 // A "metadata.txt" or "settings.txt" with a longer line reads as missing. No real line comes near
 // it, and the window's cost grows with a line: a device name or a cell is drawn in time growing
 // with its length on every paint, and the table header is laid out again over all its columns for
-// each one added (within this bound a header has at most 2,048 columns).
+// each one added (within this bound a header has at most 4,097 columns, empty ones included).
 inline constexpr int maxCatalogueLineLength = 4096;

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Writes pictures of the plug-in window (editor.png, editor-model-dialog.png, editor-about.png)
-# into OUT_DIR, with the demo catalogue in a temporary HOME and the ConvNet capture chosen.
+# into OUT_DIR, with the test catalogue in a temporary HOME and the ConvNet capture chosen.
 #   bash tools/snapshot.sh SNAPSHOT_PROGRAM OUT_DIR
 # SNAPSHOT_PROGRAM is the built ferrowick_snapshot
 # (build/tools/snapshot/ferrowick_snapshot_artefacts/Release/ferrowick_snapshot).

@@ -50,8 +50,14 @@ echo '{"version": "0.5.0", "architecture": "Linear"}' >"$dir/refused.kep"
 check "a refused file: exit 1" test $? -eq 1
 check "  with the reason" grep -q "^failed to load or run the model: Corrupted model file is missing weights." "$dir/out.txt"
 
+# A long run holds a stretch of the signal at a time: 1000 s (48 million samples, 384 MB as one
+# signal and as much again for the output) within 300 MB of address space.
+(ulimit -v 300000 && "$program" "$dir/identity.kep" 1000) >"$dir/out.txt" 2>&1
+check "SECONDS 1000 in 300 MB: exit 0" test $? -eq 0
+check "  all 48000000 samples" grep -q "^processed 48000000 samples in blocks of 256: rms 0.353553, peak 0.500000, all finite$" "$dir/out.txt"
+
 # Usage errors, among them a BLOCK of 0 that would never finish.
-for args in "" "0.1 0" "0.1 -5" "0.1 abc" "-1" "abc" "0.1 256 extra"; do
+for args in "" "0.1 0" "0.1 -5" "0.1 abc" "-1" "abc" "0x10" "1e6" "0.1 256 extra"; do
   timeout 10 "$program" ${args:+"$dir/identity.kep"} $args >/dev/null 2>&1
   check "usage error for '${args:-no file}': exit 2" test $? -eq 2
 done
