@@ -26,8 +26,8 @@ int main(int argc, char** argv)
     if (argc < 2 || argc > 4 || !seconds_ok || !block_ok)
     {
         std::fprintf(stderr, "usage: %s MODEL_FILE [SECONDS] [BLOCK]\n"
-                             "  SECONDS from 0 to below 1000000 (default 2), BLOCK a whole number of samples from 1 to 1048576\n"
-                             "  (default 256)\n",
+                             "  SECONDS from 0 to below 1000000 (default 2)\n"
+                             "  BLOCK a whole number of samples from 1 to 1048576 (default 256)\n",
                      argv[0]);
         return 2;
     }

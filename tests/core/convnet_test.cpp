@@ -234,7 +234,7 @@ TEST(ConvNetRefusals, BatchnormThatCannotBeFiniteIsRefusedAtSetUp)
     EXPECT_EQ(message(3e38f, 1.0f, 3e38f, 0.0f, 0.0f), where + "a scale of 3e+38 and a shift of -inf: variance + "
                                                         "epsilon must be positive, and weight / sqrt(variance + "
                                                         "epsilon) and bias - scale x mean finite");
-    // A variance + epsilon that overflows to infinity gives a scale of 0: the channel plays silence.
+    // A variance + epsilon that overflows to infinity gives a scale of 0: the channel puts out its shift (0 here).
     std::vector<float> w{1.0f, 0.0f, 0.0f, 3e38f, 1.0f, 0.0f, 3e38f, 1.0f, 0.0f};
     auto model = convnet(config(1, true, {1}), w);
     EXPECT_EQ(as_convnet(*model).blocks[0].batchnorm_scale(0), 0.0f);
